@@ -57,12 +57,8 @@ std::string Hex(unsigned long long value)
 
 // Shortest text that reads back as the same value, so equal text means
 // bit-identical arguments.
-std::string Real(double value)
-{
-    char text[32];
-    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
-}
-std::string Real(float value)
+template <typename Real>
+std::string Number(Real value)
 {
     char text[32];
     return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
@@ -73,7 +69,7 @@ std::string Handle(const void* handle)
     static const struct {
         const void* handle;
         const char* name;
-    } kNames[] = {{instance, "hinst"}, {window, "hwnd"},  {dc, "hdc"},      {context, "hglrc"},
+    } kNames[] = {{instance, "hinst"}, {window, "hwnd"},     {dc, "hdc"}, {context, "hglrc"},
                   {kIcon, "icon"},     {kCursor, "cursor"}, {kBrush, "brush"}};
     if (handle == nullptr)
         return "NULL";
@@ -115,6 +111,8 @@ std::string Text(const char* text)
 // are shortened, e.g. "MinimalApp\0" ' 'x89.
 std::string Buffer(const char* buffer)
 {
+    if (buffer == nullptr)
+        return "NULL";
     std::string out;
     bool inQuotes = false;
     for (size_t i = 0; i < kTextBufferSize;) {
@@ -401,13 +399,10 @@ void APIENTRY glMatrixMode(GLenum mode) { Record("glMatrixMode", {Hex(mode)}); }
 
 void APIENTRY glColor3f(GLfloat red, GLfloat green, GLfloat blue)
 {
-    Record("glColor3f", {Real(red), Real(green), Real(blue)});
+    Record("glColor3f", {Number(red), Number(green), Number(blue)});
 }
 
-void APIENTRY glVertex2f(GLfloat x, GLfloat y)
-{
-    Record("glVertex2f", {Real(x), Real(y)});
-}
+void APIENTRY glVertex2f(GLfloat x, GLfloat y) { Record("glVertex2f", {Number(x), Number(y)}); }
 
 void APIENTRY glViewport(GLint x, GLint y, GLsizei width, GLsizei height)
 {
@@ -416,5 +411,5 @@ void APIENTRY glViewport(GLint x, GLint y, GLsizei width, GLsizei height)
 
 void APIENTRY gluOrtho2D(GLdouble left, GLdouble right, GLdouble bottom, GLdouble top)
 {
-    Record("gluOrtho2D", {Real(left), Real(right), Real(bottom), Real(top)});
+    Record("gluOrtho2D", {Number(left), Number(right), Number(bottom), Number(top)});
 }
