@@ -214,15 +214,19 @@ TEST_F(Program, NoWindowShowsMessageBoxAndExits1)
     ExpectCalls("no window", at, kNoWindow, true);
 }
 
-TEST_F(Program, RefusedPixelFormatAndContextArePassedOn)
+TEST_F(Program, CreatePassesRefusalsOnAndTakesTheClientSize)
 {
     fake::results.choosePixelFormat = 0;
     fake::results.createContextFails = true;
+    fake::results.clientWidth = 640;
+    fake::results.clientHeight = 480;
     Calls expected = kCreate;
     expected[4] = "SetPixelFormat(hdc, 0, " PFD(32) ")";
     expected[6] = "wglMakeCurrent(hdc, NULL)";
+    expected[8] = "glViewport(0, 0, 640, 480)";
+    expected[11] = "gluOrtho2D(0, 640, 0, 480)";
     EXPECT_EQ(MainWndProc(fake::window, WM_CREATE, 0, 0), 0);
-    ExpectCalls("create refused", 0, expected, true);
+    ExpectCalls("create, refused, 640 x 480", 0, expected, true);
     EXPECT_EQ(renderState.hRC, nullptr);
 }
 
