@@ -1,0 +1,274 @@
+// Asks the platform, from inside the same Wine prefix, what the host-side
+// tests cannot see from X alone. Prints "key value..." lines on stdout.
+//
+//   e2e_probe window           the main window: texts, rectangles, styles and
+//                              the screen points of its caption buttons and
+//                              sizing corner, found with WM_NCHITTEST
+//   e2e_probe msgbox           the "Error" message box: owner, text, buttons,
+//                              and the error icon as expected and as placed
+//   e2e_probe dragfull         turn on "show window contents while dragging",
+//                              as a Windows desktop has it by default
+//   e2e_probe launch FAULT EXE start EXE suspended, load e2e_fault.dll into it
+//                              for FAULT (register|create), resume it and exit
+//                              with its exit status
+//
+// Exit status 3 means "not there (yet)", so the host can poll.
+#include <windows.h>
+
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+const char kClass[] = "MinimalApp";
+const char kTitle[] = "Drawing Triangles With OpenGL (WEZ 6.1)";
+
+LRESULT HitTest(HWND hwnd, int x, int y)
+{
+    const LPARAM at = static_cast<LPARAM>((static_cast<DWORD>(y & 0xFFFF) << 16) |
+                                          static_cast<DWORD>(x & 0xFFFF));
+    return SendMessageA(hwnd, WM_NCHITTEST, 0, at);
+}
+
+// Prints the centre of the run of `code` along the caption line, measured
+// across in x and then down in y at that x.
+void PrintButton(HWND hwnd, const char* name, LRESULT code, const RECT& wr, int captionY)
+{
+    int x0 = -1;
+    int x1 = -1;
+    for (int x = wr.left; x < wr.right; ++x) {
+        if (HitTest(hwnd, x, captionY) == code) {
+            if (x0 < 0) x0 = x;
+            x1 = x;
+        }
+    }
+    if (x0 < 0) return;
+    const int x = (x0 + x1) / 2;
+    int y0 = captionY;
+    int y1 = captionY;
+    while (y0 > wr.top && HitTest(hwnd, x, y0 - 1) == code) --y0;
+    while (y1 < wr.bottom - 1 && HitTest(hwnd, x, y1 + 1) == code) ++y1;
+    printf("%s %d %d\n", name, x, (y0 + y1) / 2);
+}
+
+int Window()
+{
+    HWND hwnd = FindWindowA(kClass, kTitle);
+    if (hwnd == NULL) return 3;
+
+    char text[256];
+    GetClassNameA(hwnd, text, sizeof text);
+    printf("class %s\n", text);
+    GetWindowTextA(hwnd, text, sizeof text);
+    printf("title %s\n", text);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    printf("pid %lu\n", pid);
+
+    RECT wr;
+    GetWindowRect(hwnd, &wr);
+    printf("window %ld %ld %ld %ld\n", wr.left, wr.top, wr.right - wr.left, wr.bottom - wr.top);
+    RECT cr;
+    GetClientRect(hwnd, &cr);
+    POINT origin = {0, 0};
+    ClientToScreen(hwnd, &origin);
+    printf("client %ld %ld %ld %ld\n", origin.x, origin.y, cr.right, cr.bottom);
+
+    printf("style 0x%08lx\n", static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)));
+    printf("exstyle 0x%08lx\n", static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_EXSTYLE)));
+    printf("classstyle 0x%08lx\n", static_cast<unsigned long>(GetClassLongA(hwnd, GCL_STYLE)));
+    printf("state %d %d %d\n", IsWindowVisible(hwnd) ? 1 : 0, IsIconic(hwnd) ? 1 : 0,
+           IsZoomed(hwnd) ? 1 : 0);
+    // Whether the window's thread is inside the platform's modal move/size loop.
+    GUITHREADINFO gui;
+    gui.cbSize = sizeof gui;
+    const DWORD thread = GetWindowThreadProcessId(hwnd, NULL);
+    printf("movesize %d\n",
+           GetGUIThreadInfo(thread, &gui) && (gui.flags & GUI_INMOVESIZE) != 0 ? 1 : 0);
+
+    // A minimised window has no client area: its caption is all of it.
+    const int captionY = IsIconic(hwnd) ? static_cast<int>((wr.top + wr.bottom) / 2)
+                                        : static_cast<int>((wr.top + origin.y) / 2);
+    PrintButton(hwnd, "minbutton", HTMINBUTTON, wr, captionY);
+    PrintButton(hwnd, "maxbutton", HTMAXBUTTON, wr, captionY);
+    PrintButton(hwnd, "closebutton", HTCLOSE, wr, captionY);
+
+    // The sizing corner: walk in from the bottom-right pixel along the
+    // diagonal and take the middle of the run.
+    int run = 0;
+    while (run < 64 && HitTest(hwnd, static_cast<int>(wr.right) - 1 - run,
+                               static_cast<int>(wr.bottom) - 1 - run) == HTBOTTOMRIGHT) {
+        ++run;
+    }
+    if (run > 0) {
+        printf("grip %ld %ld\n", wr.right - 1 - run / 2, wr.bottom - 1 - run / 2);
+    }
+    return 0;
+}
+
+void PrintEscaped(const char* key, const char* text)
+{
+    printf("%s ", key);
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (*c == '\r') {
+            fputs("\\r", stdout);
+        } else if (*c == '\n') {
+            fputs("\\n", stdout);
+        } else {
+            putchar(*c);
+        }
+    }
+    putchar('\n');
+}
+
+// The error icon as this process draws it, one pixel per 6 hex digits, or
+// "......" where it is see-through (it comes out differently on black and
+// on white), so the host can compare it with what the box shows.
+void PrintExpectedIcon(int width, int height)
+{
+    HDC screen = GetDC(NULL);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, width, 2 * height);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    const RECT onBlack = {0, 0, width, height};
+    const RECT onWhite = {0, height, width, 2 * height};
+    FillRect(dc, &onBlack, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    FillRect(dc, &onWhite, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    HICON icon = LoadIconA(NULL, IDI_ERROR);
+    DrawIconEx(dc, 0, 0, icon, width, height, 0, NULL, DI_NORMAL);
+    DrawIconEx(dc, 0, height, icon, width, height, 0, NULL, DI_NORMAL);
+    fputs("iconpixels ", stdout);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const COLORREF a = GetPixel(dc, x, y);
+            if (a == GetPixel(dc, x, y + height)) {
+                printf("%02x%02x%02x", GetRValue(a), GetGValue(a), GetBValue(a));
+            } else {
+                fputs("......", stdout);
+            }
+        }
+    }
+    putchar('\n');
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(NULL, screen);
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM buttons)
+{
+    char cls[64];
+    GetClassNameA(child, cls, sizeof cls);
+    char text[256];
+    GetWindowTextA(child, text, sizeof text);
+    const LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (lstrcmpiA(cls, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+        RECT r;
+        GetWindowRect(child, &r);
+        printf("icon %ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        PrintExpectedIcon(static_cast<int>(r.right - r.left), static_cast<int>(r.bottom - r.top));
+    } else if (lstrcmpiA(cls, "Static") == 0 && text[0] != '\0') {
+        PrintEscaped("text", text);
+    } else if (lstrcmpiA(cls, "Button") == 0) {
+        char* list = reinterpret_cast<char*>(buttons);
+        if (strlen(list) + strlen(text) + 2 < 256) {
+            strcat(list, " ");
+            strcat(list, text);
+        }
+    }
+    return TRUE;
+}
+
+int MessageBoxInfo()
+{
+    HWND box = FindWindowA("#32770", "Error");
+    if (box == NULL) return 3;
+    char text[256];
+    GetWindowTextA(box, text, sizeof text);
+    printf("title %s\n", text);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(box, &pid);
+    printf("pid %lu\n", pid);
+    printf("owner %d\n", GetWindow(box, GW_OWNER) != NULL ? 1 : 0);
+    printf("state %d %d\n", IsWindowVisible(box) ? 1 : 0, GetForegroundWindow() == box ? 1 : 0);
+    char buttons[256] = "";
+    EnumChildWindows(box, PrintChild, reinterpret_cast<LPARAM>(buttons));
+    printf("buttons%s\n", buttons);
+    return 0;
+}
+
+int DragFullWindows()
+{
+    if (!SystemParametersInfoA(SPI_SETDRAGFULLWINDOWS, TRUE, NULL, SPIF_SENDCHANGE)) return 1;
+    BOOL on = FALSE;
+    SystemParametersInfoA(SPI_GETDRAGFULLWINDOWS, 0, &on, 0);
+    printf("dragfull %d\n", on ? 1 : 0);
+    return on ? 0 : 1;
+}
+
+int Launch(const char* fault, const char* exe)
+{
+    // The DLL reads the fault to inject from the environment it inherits.
+    SetEnvironmentVariableA("GLTRIANGLES_E2E_FAULT", fault);
+
+    char dll[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(NULL, dll, MAX_PATH);
+    char* slash = strrchr(dll, '\\');
+    if (length == 0 || slash == NULL ||
+        static_cast<size_t>(slash - dll) + sizeof "\\e2e_fault.dll" > sizeof dll) {
+        return 101;
+    }
+    memcpy(slash, "\\e2e_fault.dll", sizeof "\\e2e_fault.dll");
+
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    char commandLine[MAX_PATH + 2];
+    snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
+    if (!CreateProcessA(exe, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL,
+                        &si, &pi)) {
+        fprintf(stderr, "CreateProcess failed: %lu\n", GetLastError());
+        return 102;
+    }
+
+    // LoadLibraryA(dll) on a thread of the child, before its WinMain runs.
+    const SIZE_T size = strlen(dll) + 1;
+    void* remote = VirtualAllocEx(pi.hProcess, NULL, size, MEM_COMMIT, PAGE_READWRITE);
+    FARPROC load = GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
+    HANDLE thread = NULL;
+    if (remote != NULL && WriteProcessMemory(pi.hProcess, remote, dll, size, NULL)) {
+        thread = CreateRemoteThread(pi.hProcess, NULL, 0,
+                                    reinterpret_cast<LPTHREAD_START_ROUTINE>(
+                                        reinterpret_cast<void*>(load)),
+                                    remote, 0, NULL);
+    }
+    DWORD loaded = 0;
+    if (thread == NULL || WaitForSingleObject(thread, 30000) != WAIT_OBJECT_0 ||
+        !GetExitCodeThread(thread, &loaded) || loaded == 0) {
+        fprintf(stderr, "could not load %s into the child: %lu\n", dll, GetLastError());
+        TerminateProcess(pi.hProcess, 103);
+        return 103;
+    }
+    CloseHandle(thread);
+
+    printf("pid %lu\n", pi.dwProcessId);
+    fflush(stdout);
+    ResumeThread(pi.hThread);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(pi.hProcess, &status);
+    return static_cast<int>(status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && strcmp(argv[1], "window") == 0) return Window();
+    if (argc == 2 && strcmp(argv[1], "msgbox") == 0) return MessageBoxInfo();
+    if (argc == 2 && strcmp(argv[1], "dragfull") == 0) return DragFullWindows();
+    if (argc == 4 && strcmp(argv[1], "launch") == 0) return Launch(argv[2], argv[3]);
+    fputs("usage: e2e_probe window|msgbox|dragfull|launch register|create EXE\n", stderr);
+    return 2;
+}
