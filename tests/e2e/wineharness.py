@@ -24,6 +24,13 @@ runs that share it take turns; makes the prefix with scripts/wine-prefix.sh
 On exit, also after a failure: kills every process it started, by pid, then
 stops the prefix's wineserver (`wineserver -k`), then Xvfb.
 
+With expose_uninitialised (the default) Xvfb runs without MIT-SHM, so an
+OpenGL program's software-rendered buffers live in ordinary process memory,
+and Wine runs with MALLOC_PERTURB_, so that memory starts out grey (0xAA)
+instead of zero. A buffer's first content is undefined; zeroed shared memory
+would show it as black and hide a picture that is never cleared. Pass False
+to measure speed: both cost time.
+
 Coordinates are Win32 screen coordinates, as the probe reports them; input
 and grabs add the Wine desktop's position on the X screen.
 
@@ -105,7 +112,8 @@ class Shot:
 
 
 class Session:
-    def __init__(self, prefix, probe, keep):
+    def __init__(self, prefix, probe, keep, expose_uninitialised=True):
+        self.expose_uninitialised = expose_uninitialised
         self.prefix = os.path.abspath(prefix)
         self.probe_exe = os.path.abspath(probe)
         self.keep = os.path.abspath(keep)
@@ -123,15 +131,18 @@ class Session:
             subprocess.run([os.path.join(SCRIPTS, "wine-prefix.sh"), self.prefix], check=True)
             self.log = open(os.path.join(self.keep, "wine.log"), "w")
             read_end, write_end = os.pipe()
+            no_shm = ["-extension", "MIT-SHM"] if self.expose_uninitialised else []
             self.xvfb = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp"], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+                 "-nolisten", "tcp", *no_shm], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
             os.close(write_end)
             with os.fdopen(read_end) as f:
                 display = f.readline().strip()
             assert display, "Xvfb did not report a display"
             self.env = dict(os.environ, DISPLAY=":" + display, WINEPREFIX=self.prefix,
                             WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+            if self.expose_uninitialised:
+                self.env["MALLOC_PERTURB_"] = "85"  # fills new blocks with 0xAA
         except BaseException:
             self.__exit__()
             raise
