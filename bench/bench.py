@@ -30,7 +30,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 from test_gltriangles import TOLERANCE, colour_at, expected_picture, scene  # noqa: E402
-from wineharness import Session, wait_for  # noqa: E402
+from wineharness import Session, Shot, wait_for  # noqa: E402
 
 RESIZE_STEP = (5, 3)     # pixels per step while growing; shrinking mirrors it
 STEP_PERIOD = 0.05       # seconds per resize step, a brisk drag
@@ -46,12 +46,14 @@ class BenchSession(Session):
 
     def __enter__(self):
         self.fbdir = tempfile.mkdtemp(prefix="gltriangles-bench-")
-        # The harness starts Xvfb itself; add -fbdir to that one command.
+        # The harness starts Xvfb itself; add to that one command: the
+        # framebuffer in a file, and no cursor, which Xvfb would draw into
+        # it right where the resize drags the sizing corner.
         real_popen = subprocess.Popen
 
         def popen(argv, *args, **kwargs):
             if argv[0] == "Xvfb":
-                argv = [*argv, "-fbdir", self.fbdir]
+                argv = [*argv, "-fbdir", self.fbdir, "-nocursor"]
             return real_popen(argv, *args, **kwargs)
 
         subprocess.Popen = popen
@@ -96,6 +98,20 @@ class BenchSession(Session):
                                     env=self.env, stdout=subprocess.DEVNULL, stderr=err)
         self.procs.append(proc)
         return proc
+
+    def save_screen(self, path):
+        """The Wine desktop as the framebuffer holds it, saved as a PNG:
+        what the bench saw when a check gave up."""
+        x, y, w, h = self.desktop()
+        data = bytearray(3 * w * h)
+        for row in range(h):
+            at = self.fb_base + (y + row) * self.fb_stride + 4 * x
+            pixels = self.fb[at:at + 4 * w]
+            line = slice(3 * w * row, 3 * w * (row + 1))
+            rgb = bytearray(3 * w)
+            rgb[0::3], rgb[1::3], rgb[2::3] = pixels[2::4], pixels[1::4], pixels[0::4]
+            data[line] = rgb
+        return Shot(w, h, bytes(data)).save_png(path)
 
     def paints(self):
         with open(self.trace, errors="replace") as f:
@@ -228,7 +244,9 @@ def one_run(s, pictures, name, exe, arch, grip, idle_s, steps):
     start = time.monotonic()
     proc = s.launch(exe, arch)
     if s.wait_shown(first, START_TIMEOUT) is None:
-        raise RuntimeError(f"{name} {arch}: no correct picture within {START_TIMEOUT:.0f} s")
+        shot = s.save_screen(os.path.join(s.keep, f"no-picture-{name}-{arch}.png"))
+        raise RuntimeError(f"{name} {arch}: no correct picture within {START_TIMEOUT:.0f} s; "
+                           f"the screen is in {shot}")
     out["start_ms"] = (time.monotonic() - start) * 1000
     out["rss_first_kib"] = peak_rss_kib(proc.pid)
     if idle_s:

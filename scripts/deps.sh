@@ -10,7 +10,7 @@ RUN_PACKAGES="cmake ninja-build g++-mingw-w64-i686
  xvfb xauth fonts-wine x11-utils xdotool imagemagick"
 TEST_PACKAGES="$RUN_PACKAGES g++ libgtest-dev g++-mingw-w64-x86-64
  libgl1 libgl1-mesa-dri libglx-mesa0 binutils-mingw-w64-i686 python3"
-BENCH_PACKAGES="$TEST_PACKAGES"
+BENCH_PACKAGES="$TEST_PACKAGES libx11-6 libxtst6"
 
 case "${1:-}" in
     run) wanted=$RUN_PACKAGES ;;

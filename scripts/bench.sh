@@ -1,0 +1,14 @@
+#!/bin/sh
+# Benchmarks gltriangles.exe against a bare Win32 window (bench/baseline.cpp)
+# under Wine and Xvfb and prints one table of medians, min and max.
+# Not a test and not run by CI; docs/performance.md explains the figures.
+# Options go to bench/bench.py (--runs, --idle, --steps).
+set -eu
+cd "$(dirname "$0")/.."
+
+./scripts/deps.sh bench
+for preset in win32 win64; do
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset"
+done
+exec python3 bench/bench.py "$@"
