@@ -17,8 +17,8 @@ WS_VISIBLE = 0x10000000
 WS_EX_DLGMODALFRAME = 0x1
 CLASS_STYLE = 0x23        # CS_VREDRAW | CS_HREDRAW | CS_OWNDC
 EDGE_MARGIN = 2.0         # pixels: samples this close to a triangle edge are not judged
-TOLERANCE = 4             # levels out of 255, per channel
-GRID = (64, 24)           # sample columns and rows over the client area
+TOLERANCE = 3             # levels out of 255, per channel (Mesa is off by at most 1)
+GRID = (128, 48)          # sample columns and rows over the client area
 
 
 def scene(w0, h0):
