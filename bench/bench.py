@@ -71,8 +71,9 @@ class BenchSession(Session):
             self.fb_base, self.fb_stride = fields[0] + 12 * fields[19], fields[12]
             self.pointer = Pointer(self.env["DISPLAY"])
             # opengl32 traces every GL call it passes on: its glClear lines
-            # count the paints from outside the program.
-            self.env["WINEDEBUG"] = "-all,trace+opengl"
+            # count the paints from outside the program, and their time
+            # stamps show where the start-up goes.
+            self.env["WINEDEBUG"] = "-all,+timestamp,trace+opengl"
             # Keep the server and the desktop up between launches, so that
             # each launch pays for its process and not for the prefix.
             subprocess.run(["wineserver", "-p"], env=self.env, check=True)
@@ -168,34 +169,45 @@ class Pointer:
 
 
 class Pictures:
-    """Expected client pictures as (framebuffer offset, r, g, b) samples,
-    from the end-to-end tests' oracle, worked out once per size."""
+    """Expected pictures as (framebuffer offset, r, g, b) samples, worked
+    out once per client size: the end-to-end tests' oracle over the client
+    area, plus the client's last column and row and the outer line of the
+    window's frame, which tell the new size from the old one where the
+    client is one colour all over (the baseline's white)."""
 
-    def __init__(self, session, client):
+    def __init__(self, session, win):
         ox, oy = session.desktop()[:2]
-        self.x, self.y, self.w0, self.h0 = client[0] + ox, client[1] + oy, client[2], client[3]
+        wx, wy, ww, wh = win["window"]
+        cx, cy, self.w0, self.h0 = win["client"]
+        self.x, self.y = cx + ox, cy + oy
+        # From the client's far edges to the frame's outer line.
+        self.right, self.bottom = wx + ww - cx - self.w0 - 1, wy + wh - cy - self.h0 - 1
         self.base, self.stride = session.fb_base, session.fb_stride
+        at = self.offset(self.w0 + self.right, self.h0 // 2)
+        self.frame = tuple(session.fb[at + 2 - i] for i in range(3))
         self.cache = {}
+
+    def offset(self, x, y):
+        """Where client pixel (x, y) sits in the framebuffer."""
+        return self.base + (self.y + y) * self.stride + 4 * (self.x + x)
 
     def get(self, name, w, h):
         key = (name, w, h)
         if key not in self.cache:
             colours = expected_picture(w, h, self.w0, self.h0)
-            # The oracle's grid stops short of the client's last column and
-            # row, which the window's old frame may still cover in a shade
-            # close to white: judge those too.
             triangles = [[(c, (x * w / self.w0, h - y * h / self.h0)) for c, (x, y) in t]
                          for t in scene(self.w0, self.h0)]
-            for i in range(8):
-                for p in ((w - 1, i * (h - 1) // 7), (i * (w - 1) // 7, h - 1)):
-                    colour = colour_at((p[0] + 0.5, p[1] + 0.5), triangles)
-                    if colour is not None:
-                        colours[p] = colour
+            along = [(i * (w - 1) // 8, i * (h - 1) // 8) for i in range(8)]
+            for p in [(w - 1, y) for _, y in along] + [(x, h - 1) for x, _ in along]:
+                colour = colour_at((p[0] + 0.5, p[1] + 0.5), triangles)
+                if colour is not None:
+                    colours[p] = colour
             if name == "baseline":  # erased with its white class brush, all over
                 colours = dict.fromkeys(colours, WHITE)
-            self.cache[key] = [
-                (self.base + (self.y + y) * self.stride + 4 * (self.x + x), r, g, b)
-                for (x, y), (r, g, b) in colours.items()]
+            for x, y in along:
+                colours[(w + self.right, y)] = colours[(x, h + self.bottom)] = self.frame
+            self.cache[key] = [(self.offset(x, y), r, g, b)
+                               for (x, y), (r, g, b) in colours.items()]
         return self.cache[key]
 
 
@@ -237,17 +249,42 @@ def wineserver_pid(prefix):
     return None
 
 
+def raw_clock():
+    """Seconds on the clock that Wine stamps its trace lines with."""
+    return time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
+
+
+def startup_split(trace, start, shown):
+    """Where the start-up went, from the times at which the program first
+    entered each GL call, as Wine's +timestamp trace has them (ms steps)."""
+    first = {}
+    with open(trace, errors="replace") as f:
+        for line in f:
+            m = re.match(r"(\d+\.\d+):\w+:trace:opengl:(\w+( returning)?)", line)
+            if m:
+                first.setdefault(m[2], float(m[1]))
+    marks = [start] + [first.get(k) for k in (
+        "wglChoosePixelFormat", "wglChoosePixelFormat returning", "wglMakeCurrent",
+        "glClear")] + [shown]
+    if None in marks:
+        return {}
+    return {f"split{i}_ms": (b - a) * 1000 for i, (a, b) in enumerate(zip(marks, marks[1:]))}
+
+
 def one_run(s, pictures, name, exe, arch, grip, idle_s, steps):
     """Launch exe, time its first picture, then idle, resize and close it."""
     out = {}
     first = pictures.get(name, pictures.w0, pictures.h0)
-    start = time.monotonic()
+    start = raw_clock()
     proc = s.launch(exe, arch)
     if s.wait_shown(first, START_TIMEOUT) is None:
         shot = s.save_screen(os.path.join(s.keep, f"no-picture-{name}-{arch}.png"))
         raise RuntimeError(f"{name} {arch}: no correct picture within {START_TIMEOUT:.0f} s; "
                            f"the screen is in {shot}")
-    out["start_ms"] = (time.monotonic() - start) * 1000
+    shown = raw_clock()
+    out["start_ms"] = (shown - start) * 1000
+    if name == "gltriangles":
+        out.update(startup_split(s.trace, start, shown))
     out["rss_first_kib"] = peak_rss_kib(proc.pid)
     if idle_s:
         time.sleep(0.2)  # let the start-up messages drain first
@@ -349,11 +386,11 @@ def main():
         # an unmeasured launch that also warms the caches.
         proc = s.launch(exes[("gltriangles", "win32")], "win32")
         win = wait_for(s.window, "the main window")
+        pictures = Pictures(s, win)
         s.key("alt+F4")
         s.wait_exit(proc)
         ox, oy = s.desktop()[:2]
         grip = (win["grip"][0] + ox, win["grip"][1] + oy)
-        pictures = Pictures(s, win["client"])
         for key in exes:
             one_run(s, pictures, key[0], exes[key], key[1], grip, 0, 0)
         for i in range(args.runs):
@@ -388,6 +425,11 @@ def print_table(args, exes, results, client, elapsed, load_before):
 
     idle, steps = f"{args.idle:g} s", args.steps
     row("start-up to first full picture, ms", "start_ms")
+    for i, what in enumerate(("launch to WM_CREATE's first GL call", "ChoosePixelFormat",
+                              "SetPixelFormat, context, projection",
+                              "on to the first paint (show, size)",
+                              "first paint to the full picture")):
+        row(f"  {what}, ms", f"split{i}_ms")
     row("  the same, 64-bit, ms", "start_ms", arch="win64")
     row(f"idle CPU over {idle} (schedstat), ms", "idle_cpu_ms", fmt="{:.2f}", target="< 20")
     row(f"idle CPU over {idle} (utime+stime), ms", "idle_ticks_ms", target="< 20")
