@@ -47,6 +47,7 @@ AssertionError that names `what` and carries the last failure's message.
 import fcntl
 import os
 import re
+import shutil
 import signal
 import struct
 import subprocess
@@ -56,6 +57,7 @@ import time
 import zlib
 
 SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 
 
 def wait_for(attempt, what, timeout=20.0, interval=0.05):
@@ -76,6 +78,16 @@ def numbers(text):
         return tuple(int(n, 0) for n in text.split())
     except ValueError:
         return text
+
+
+def loader(exe):
+    """The Wine loader that becomes EXE's process, so its pid is ours to
+    kill: `wine` for PE32; for PE32+ the 64-bit loader itself, as `wine`
+    would hand it to start.exe and run it under another pid."""
+    with open(exe, "rb") as f:
+        head = f.read(1024)
+    pe = struct.unpack_from("<I", head, 0x3C)[0]
+    return WINE64 if struct.unpack_from("<H", head, pe + 4)[0] == 0x8664 else "wine"
 
 
 def windows_path(path):
@@ -163,11 +175,12 @@ class Session:
 
     # --- processes -------------------------------------------------------
     def start(self, *argv):
-        """wine ARGV... in the background. Its stdout goes to a file (read it
+        """ARGV... under Wine in the background, tracked by pid. Its stdout goes to a file (read it
         with output()): Wine's helper processes inherit the handles, so a
         pipe would never reach its end."""
         out = open(os.path.join(self.keep, f"stdout-{len(self.procs)}.txt"), "w+")
-        proc = subprocess.Popen(["wine", *argv], env=self.env, stdout=out, stderr=self.log)
+        proc = subprocess.Popen([loader(argv[0]), *argv], env=self.env, stdout=out,
+                                stderr=self.log)
         proc.output = lambda: (out.seek(0), out.read())[1]
         self.procs.append(proc)
         return proc
@@ -181,7 +194,8 @@ class Session:
 
     def probe(self, *args):
         with tempfile.TemporaryFile("w+") as out:
-            status = subprocess.run(["wine", self.probe_exe, *args], env=self.env, stdout=out,
+            status = subprocess.run([loader(self.probe_exe), self.probe_exe, *args],
+                                    env=self.env, stdout=out,
                                     stderr=self.log, timeout=60).returncode
             out.seek(0)
             lines = out.read().splitlines()
