@@ -61,9 +61,6 @@ int Window()
     printf("class %s\n", text);
     GetWindowTextA(hwnd, text, sizeof text);
     printf("title %s\n", text);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(hwnd, &pid);
-    printf("pid %lu\n", pid);
 
     RECT wr;
     GetWindowRect(hwnd, &wr);

@@ -64,6 +64,10 @@ def expected_picture(w, h, w0, h0):
     return {p: colour for p, colour in judged if colour is not None}
 
 
+def off(want, got):
+    return max(abs(a - b) for a, b in zip(want, got)) > TOLERANCE
+
+
 def describe(win):
     return (f"window {win['window']}, client {win['client']}, "
             f"(visible, minimised, maximised) {win['state']}")
@@ -104,10 +108,8 @@ class GlTrianglesTest(unittest.TestCase):
         def attempt():
             shot = self.session.grab()
             last[:] = [shot]
-            wrong = [(p, colour, shot.rgb(x0 + p[0], y0 + p[1]))
-                     for p, colour in expected.items()
-                     if max(map(lambda a, b: abs(a - b), colour,
-                                shot.rgb(x0 + p[0], y0 + p[1]))) > TOLERANCE]
+            seen = ((p, want, shot.rgb(x0 + p[0], y0 + p[1])) for p, want in expected.items())
+            wrong = [(p, want, got) for p, want, got in seen if off(want, got)]
             assert not wrong, (
                 f"client {w}x{h} at ({x0}, {y0}), scene {w0}x{h0}: {len(wrong)} of "
                 f"{len(expected)} sample points wrong; first (client x, y) expected/actual: " +
@@ -145,8 +147,8 @@ class GlTrianglesTest(unittest.TestCase):
         opaque = [(x + i % w, y + i // w, tuple(bytes.fromhex(pixels[6 * i:6 * i + 6])))
                   for i in range(w * h) if pixels[6 * i] != "."]
         self.assertGreater(len(opaque), w * h // 4, "the expected icon is mostly see-through")
-        wrong = [(px, py, want, shot.rgb(px, py)) for px, py, want in opaque
-                 if max(map(lambda a, b: abs(a - b), want, shot.rgb(px, py))) > TOLERANCE]
+        seen = ((px, py, want, shot.rgb(px, py)) for px, py, want in opaque)
+        wrong = [(px, py, want, got) for px, py, want, got in seen if off(want, got)]
         if wrong:
             path = shot.save_png(os.path.join(self.keep, "wrong-icon.png"))
             self.fail(f"{len(wrong)} of {len(opaque)} icon pixels differ, first (x, y, "

@@ -10,7 +10,7 @@ example by a benchmark: put this folder on sys.path and import it):
                  probe="build/win32/tests/e2e/e2e_probe.exe",
                  keep="build/win32/tests/e2e/kept/mine") as s:
         app = s.start("build/win32/gltriangles.exe")  # Popen, + .output()
-        win = wait_for(lambda: s.window(), "the main window")
+        win = wait_for(s.window, "the main window")
         shot = s.grab()                  # Shot of the Wine desktop
         shot.rgb(x, y)                   # -> (r, g, b), 0..255
         shot.save_png(path, (x, y, w, h))
@@ -130,7 +130,7 @@ class Session:
         self.probe_exe = os.path.abspath(probe)
         self.keep = os.path.abspath(keep)
         self.procs = []
-        self.origin = None  # the Wine desktop's top-left on the X screen
+        self.geometry = None  # the Wine desktop's x, y, width, height on the X screen
 
     def __enter__(self):
         os.makedirs(self.keep, exist_ok=True)
@@ -171,13 +171,15 @@ class Session:
         if hasattr(self, "xvfb"):
             self.xvfb.terminate()
             self.xvfb.wait()
+        if hasattr(self, "log"):
+            self.log.close()
         self.lock.close()
 
     # --- processes -------------------------------------------------------
     def start(self, *argv):
-        """ARGV... under Wine in the background, tracked by pid. Its stdout goes to a file (read it
-        with output()): Wine's helper processes inherit the handles, so a
-        pipe would never reach its end."""
+        """ARGV... under Wine in the background, tracked by pid. Its stdout
+        goes to a file, read with proc.output(): Wine's helper processes
+        inherit the handle, so a pipe would never reach its end."""
         out = open(os.path.join(self.keep, f"stdout-{len(self.procs)}.txt"), "w+")
         proc = subprocess.Popen([loader(argv[0]), *argv], env=self.env, stdout=out,
                                 stderr=self.log)
@@ -212,14 +214,15 @@ class Session:
 
     # --- screen and input --------------------------------------------------
     def desktop(self):
-        if self.origin is None:
+        """Where the Wine desktop window sits on the X screen: x, y, w, h."""
+        if self.geometry is None:
             out = subprocess.run(["xdotool", "search", "--name", "Wine desktop$",
                                   "getwindowgeometry", "--shell"], env=self.env,
                                  capture_output=True, text=True).stdout
             geometry = dict(re.findall(r"(\w+)=(\d+)", out))
             assert "X" in geometry, "no Wine desktop window on the X screen"
-            self.origin = tuple(int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
-        return self.origin
+            self.geometry = tuple(int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+        return self.geometry
 
     def grab(self):
         """The Wine desktop as the X server shows it (without the pointer)."""
