@@ -266,15 +266,24 @@ def raw_clock():
     return time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
 
 
-def startup_split(trace, start, shown):
-    """Where the start-up went, from the times at which the program first
-    entered each GL call, as Wine's +timestamp trace has them (ms steps)."""
-    first = {}
+def gl_call_times(trace, call=None):
+    """When the program entered GL calls, from Wine's +timestamp trace, in
+    seconds on raw_clock with millisecond steps: a list for one call, or
+    each call's first time."""
+    times, first = [], {}
     with open(trace, errors="replace") as f:
         for line in f:
             m = re.match(r"(\d+\.\d+):\w+:trace:opengl:(\w+( returning)?)", line)
-            if m:
+            if m and call is None:
                 first.setdefault(m[2], float(m[1]))
+            elif m and m[2] == call:
+                times.append(float(m[1]))
+    return first if call is None else times
+
+
+def startup_split(trace, start, shown):
+    """Where the start-up went, between the first entries into GL calls."""
+    first = gl_call_times(trace)
     marks = [start] + [first.get(k) for k in (
         "wglChoosePixelFormat", "wglChoosePixelFormat returning", "wglMakeCurrent",
         "glClear")] + [shown]
@@ -339,12 +348,13 @@ def resize(s, pictures, name, grip, steps):
     s.pointer.move(gx, gy)
     s.pointer.button(True)
     time.sleep(STEP_PERIOD)
-    firsts, held, flickered = [], 0, 0
+    starts, firsts, held, flickered = [], [], 0, 0
     for n, (picture, edges) in zip(offsets, wanted):
         s.pointer.move(gx + n * dx, gy + n * dy)
-        start = time.monotonic()
+        start = raw_clock()
+        starts.append(start)
         first, shown, lost = None, False, False
-        while (now := time.monotonic()) - start < STEP_PERIOD:
+        while (now := raw_clock()) - start < STEP_PERIOD:
             if first is None:
                 if s.shows(picture):
                     first, shown = now - start, True
@@ -354,15 +364,26 @@ def resize(s, pictures, name, grip, steps):
             time.sleep(POLL)
         held += s.shows(picture)
         flickered += lost
-        if first is not None:
-            firsts.append(first * 1000)
+        firsts.append(first)
     s.pointer.button(False)
     s.wait_shown(pictures.get(name, pictures.w0, pictures.h0), 1.0)
-    out = {"steps_held": held, "steps_shown": len(firsts), "steps_flickered": flickered,
-           "step_median_ms": statistics.median(firsts) if firsts else None,
-           "step_worst_ms": max(firsts) if firsts else None}
+    shown_ms = [f * 1000 for f in firsts if f is not None]
+    out = {"steps_held": held, "steps_shown": len(shown_ms), "steps_flickered": flickered,
+           "step_median_ms": statistics.median(shown_ms) if shown_ms else None,
+           "step_worst_ms": max(shown_ms) if shown_ms else None}
     if paints0 is not None:
         out["resize_paints"] = s.paints() - paints0
+        # Split each step at its first glClear, by the trace's time stamps.
+        clears = gl_call_times(s.trace, "glClear")
+        to_paint, to_picture = [], []
+        for start, end, first in zip(starts, starts[1:] + [float("inf")], firsts):
+            clear = next((t for t in clears if start <= t < end), None)
+            if clear is not None and first is not None:
+                to_paint.append((clear - start) * 1000)
+                to_picture.append(first * 1000 - to_paint[-1])
+        if to_paint:
+            out["step_to_paint_ms"] = statistics.median(to_paint)
+            out["paint_to_picture_ms"] = statistics.median(to_picture)
     return out
 
 
@@ -458,6 +479,8 @@ def print_table(args, exes, results, client, elapsed, load_before):
     row("resize: steps that lost it again (flicker)", "steps_flickered")
     row("resize: step to correct picture, median ms", "step_median_ms", fmt="{:.1f}")
     row("resize: step to correct picture, worst ms", "step_worst_ms", fmt="{:.1f}")
+    row("  step to its first glClear, median ms", "step_to_paint_ms", fmt="{:.1f}")
+    row("  first glClear to correct picture, median ms", "paint_to_picture_ms", fmt="{:.1f}")
     row(f"resize: paints in {steps} steps", "resize_paints")
     row("peak RSS at first picture, MiB", "rss_first_kib", fmt="{:.1f}", scale=1 / 1024)
     row("  the same, 64-bit, MiB", "rss_first_kib", arch="win64", fmt="{:.1f}",
