@@ -38,12 +38,11 @@ STEP_PERIOD = 0.05       # seconds per resize step, a brisk drag
 START_TIMEOUT = 30.0
 POLL = 0.001
 WHITE = (255, 255, 255)
-WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 
 
 class BenchSession(Session):
     """The harness's session with the X screen mapped into our memory, an
-    in-process pointer and launches whose pid is the Windows process."""
+    in-process pointer, and each launch's part of Wine's log at hand."""
 
     def __enter__(self):
         self.fbdir = tempfile.mkdtemp(prefix="gltriangles-bench-")
@@ -91,15 +90,16 @@ class BenchSession(Session):
         super().__exit__(*exc)
         shutil.rmtree(self.fbdir, ignore_errors=True)
 
-    def launch(self, exe, arch):
-        # The 64-bit loader called directly becomes the 64-bit process; the
-        # `wine` wrapper would hand it to start.exe under another pid.
-        self.trace = os.path.join(self.keep, "trace.txt")
-        with open(self.trace, "w") as err:
-            proc = subprocess.Popen(["wine" if arch == "win32" else WINE64, exe],
-                                    env=self.env, stdout=subprocess.DEVNULL, stderr=err)
-        self.procs.append(proc)
-        return proc
+    def launch(self, exe):
+        self.log.flush()
+        self.trace_from = os.path.getsize(self.log.name)
+        return self.start(exe)
+
+    def trace(self):
+        """Wine's log lines since the last launch."""
+        with open(self.log.name, errors="replace") as f:
+            f.seek(self.trace_from)
+            return f.readlines()
 
     def save_screen(self, path):
         """The Wine desktop as the framebuffer holds it, saved as a PNG:
@@ -115,8 +115,7 @@ class BenchSession(Session):
         return Shot(w, h, bytes(data)).save_png(path)
 
     def paints(self):
-        with open(self.trace, errors="replace") as f:
-            return sum(":glClear " in line for line in f)
+        return sum(":glClear " in line for line in self.trace())
 
     def shows(self, picture):
         fb = self.fb
@@ -266,24 +265,23 @@ def raw_clock():
     return time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
 
 
-def gl_call_times(trace, call=None):
+def gl_call_times(lines, call=None):
     """When the program entered GL calls, from Wine's +timestamp trace, in
     seconds on raw_clock with millisecond steps: a list for one call, or
     each call's first time."""
     times, first = [], {}
-    with open(trace, errors="replace") as f:
-        for line in f:
-            m = re.match(r"(\d+\.\d+):\w+:trace:opengl:(\w+( returning)?)", line)
-            if m and call is None:
-                first.setdefault(m[2], float(m[1]))
-            elif m and m[2] == call:
-                times.append(float(m[1]))
+    for line in lines:
+        m = re.match(r"(\d+\.\d+):\w+:trace:opengl:(\w+( returning)?)", line)
+        if m and call is None:
+            first.setdefault(m[2], float(m[1]))
+        elif m and m[2] == call:
+            times.append(float(m[1]))
     return first if call is None else times
 
 
-def startup_split(trace, start, shown):
+def startup_split(lines, start, shown):
     """Where the start-up went, between the first entries into GL calls."""
-    first = gl_call_times(trace)
+    first = gl_call_times(lines)
     marks = [start] + [first.get(k) for k in (
         "wglChoosePixelFormat", "wglChoosePixelFormat returning", "wglMakeCurrent",
         "glClear")] + [shown]
@@ -297,7 +295,7 @@ def one_run(s, pictures, name, exe, arch, grip, idle_s, steps):
     out = {}
     first = pictures.get(name, pictures.w0, pictures.h0)
     start = raw_clock()
-    proc = s.launch(exe, arch)
+    proc = s.launch(exe)
     if s.wait_shown(first, START_TIMEOUT) is None:
         shot = s.save_screen(os.path.join(s.keep, f"no-picture-{name}-{arch}.png"))
         raise RuntimeError(f"{name} {arch}: no correct picture within {START_TIMEOUT:.0f} s; "
@@ -305,7 +303,7 @@ def one_run(s, pictures, name, exe, arch, grip, idle_s, steps):
     shown = raw_clock()
     out["start_ms"] = (shown - start) * 1000
     if name == "gltriangles":
-        out.update(startup_split(s.trace, start, shown))
+        out.update(startup_split(s.trace(), start, shown))
     out["rss_first_kib"] = peak_rss_kib(proc.pid)
     if idle_s:
         time.sleep(0.2)  # let the start-up messages drain first
@@ -374,7 +372,7 @@ def resize(s, pictures, name, grip, steps):
     if paints0 is not None:
         out["resize_paints"] = s.paints() - paints0
         # Split each step at its first glClear, by the trace's time stamps.
-        clears = gl_call_times(s.trace, "glClear")
+        clears = gl_call_times(s.trace(), "glClear")
         to_paint, to_picture = [], []
         for start, end, first in zip(starts, starts[1:] + [float("inf")], firsts):
             clear = next((t for t in clears if start <= t < end), None)
@@ -418,12 +416,13 @@ def main():
     results = {key: [] for key in exes}
     # Without the tests' poisoned memory and MIT-SHM switched off: the
     # bench measures the program as it runs, not as the tests trap it.
-    with BenchSession(args.prefix, probe, os.path.join(args.builds, "bench-kept"),
-                      expose_uninitialised=False) as s:
+    keep = os.path.join(args.builds, "bench-kept")  # Wine's log, and screens on failure
+    shutil.rmtree(keep, ignore_errors=True)
+    with BenchSession(args.prefix, probe, keep, expose_uninitialised=False) as s:
         s.probe("dragfull")  # show the contents while sizing, as Windows does
         # Both windows have the same geometry: take it from the program, in
         # an unmeasured launch that also warms the caches.
-        proc = s.launch(exes[("gltriangles", "win32")], "win32")
+        proc = s.launch(exes[("gltriangles", "win32")])
         win = wait_for(s.window, "the main window")
         pictures = Pictures(s, win)
         s.key("alt+F4")
