@@ -13,6 +13,9 @@ cmake --build --preset win32
 
 exe=build/win32/gltriangles.exe
 prefix=$root/build/wineprefix
+# The tests share this prefix; take turns with them.
+exec 9>"$prefix.lock"
+flock 9
 ./scripts/wine-prefix.sh "$prefix"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
