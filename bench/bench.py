@@ -182,7 +182,13 @@ class Pictures:
         # From the client's far edges to the frame's outer line.
         self.right, self.bottom = wx + ww - cx - self.w0 - 1, wy + wh - cy - self.h0 - 1
         self.base, self.stride = session.fb_base, session.fb_stride
+        # The frame line's colour, once it differs from the desktop beyond it.
         at = self.offset(self.w0 + self.right, self.h0 // 2)
+
+        def drawn():
+            assert session.fb[at:at + 3] != session.fb[at + 4:at + 7], "no frame yet"
+
+        wait_for(drawn, "the window's frame")
         self.frame = tuple(session.fb[at + 2 - i] for i in range(3))
         self.cache = {}
 
