@@ -5,8 +5,6 @@
 
 #include "render/render_state.h"
 
-WindowRenderState renderState = {};
-
 void SetupGLSurface(HWND hwnd)
 {
     renderState.hDC = GetDC(hwnd);
