@@ -44,23 +44,14 @@ class BenchSession(Session):
     """The harness's session with the X screen mapped into our memory, an
     in-process pointer, and each launch's part of Wine's log at hand."""
 
-    def __enter__(self):
+    def __init__(self, *args, **kwargs):
+        # The framebuffer in a file, and no cursor, which Xvfb would draw
+        # into it right where the resize drags the sizing corner.
         self.fbdir = tempfile.mkdtemp(prefix="gltriangles-bench-")
-        # The harness starts Xvfb itself; add to that one command: the
-        # framebuffer in a file, and no cursor, which Xvfb would draw into
-        # it right where the resize drags the sizing corner.
-        real_popen = subprocess.Popen
+        super().__init__(*args, xvfb_args=("-fbdir", self.fbdir, "-nocursor"), **kwargs)
 
-        def popen(argv, *args, **kwargs):
-            if argv[0] == "Xvfb":
-                argv = [*argv, "-fbdir", self.fbdir, "-nocursor"]
-            return real_popen(argv, *args, **kwargs)
-
-        subprocess.Popen = popen
-        try:
-            super().__enter__()
-        finally:
-            subprocess.Popen = real_popen
+    def __enter__(self):
+        super().__enter__()
         try:
             with open(os.path.join(self.fbdir, "Xvfb_screen0"), "rb") as f:
                 self.fb = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)

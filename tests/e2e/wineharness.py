@@ -124,8 +124,9 @@ class Shot:
 
 
 class Session:
-    def __init__(self, prefix, probe, keep, expose_uninitialised=True):
+    def __init__(self, prefix, probe, keep, expose_uninitialised=True, xvfb_args=()):
         self.expose_uninitialised = expose_uninitialised
+        self.xvfb_args = list(xvfb_args)  # extra Xvfb options, e.g. for the benchmark
         self.prefix = os.path.abspath(prefix)
         self.probe_exe = os.path.abspath(probe)
         self.keep = os.path.abspath(keep)
@@ -146,7 +147,7 @@ class Session:
             no_shm = ["-extension", "MIT-SHM"] if self.expose_uninitialised else []
             self.xvfb = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp", *no_shm], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+                 "-nolisten", "tcp", *no_shm, *self.xvfb_args], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
             os.close(write_end)
             with os.fdopen(read_end) as f:
                 display = f.readline().strip()
