@@ -30,7 +30,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
-from test_gltriangles import TOLERANCE, colour_at, expected_picture, scene  # noqa: E402
+from test_gltriangles import TOLERANCE, client_triangles, colour_at, expected_picture  # noqa: E402
 from wineharness import Session, Shot, wait_for  # noqa: E402
 
 RESIZE_STEP = (5, 3)     # pixels per step while growing; shrinking mirrors it
@@ -193,8 +193,7 @@ class Pictures:
             if (w, h) not in self.cache:
                 self.cache[(w, h)] = expected_picture(w, h, self.w0, self.h0)
             grid = self.cache[(w, h)]
-            triangles = [[(c, (x * w / self.w0, h - y * h / self.h0)) for c, (x, y) in t]
-                         for t in scene(self.w0, self.h0)]
+            triangles = client_triangles(w, h, self.w0, self.h0)
             along = [(i * (w - 1) // 8, i * (h - 1) // 8) for i in range(8)]
             edges = {}
             for p in [(w - 1, y) for _, y in along] + [(x, h - 1) for x, _ in along]:

@@ -52,11 +52,17 @@ def colour_at(p, triangles):
     return colour
 
 
+def client_triangles(w, h, w0, h0):
+    """The scene set up in a w0 x h0 client area, in pixels of a w x h one,
+    (0, 0) at its top left. The projection keeps the creation-time range,
+    so x and y stretch apart."""
+    return [[(c, (x * w / w0, h - y * h / h0)) for c, (x, y) in t] for t in scene(w0, h0)]
+
+
 def expected_picture(w, h, w0, h0):
     """{(x, y): colour} on a grid over a w x h client area, (0, 0) at its
     top left, for a scene set up in a w0 x h0 client area."""
-    # The projection keeps the creation-time range: stretch x and y apart.
-    triangles = [[(c, (x * w / w0, h - y * h / h0)) for c, (x, y) in t] for t in scene(w0, h0)]
+    triangles = client_triangles(w, h, w0, h0)
     cols, rows = GRID
     points = {(int((i + 0.5) * w / cols), int((j + 0.5) * h / rows))
               for i in range(cols) for j in range(rows)}
