@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Measures gltriangles.exe under Wine and Xvfb against bench/baseline.exe,
-a bare Win32 window with no OpenGL, and prints one table: each figure's
-median with its min and max over several runs, both programs measured in
-the same run, in alternating order.
+the program's own shell with an empty renderer (no OpenGL), and prints one
+table: each figure's median with its min and max over several runs, both
+programs measured in the same run, in alternating order.
 
 It drives Wine through the end-to-end tests' harness and judges pictures
 with their colour oracle. Two things are its own, because timing needs

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Benchmarks gltriangles.exe against a bare Win32 window (bench/baseline.cpp)
+# Benchmarks gltriangles.exe against its own shell with no OpenGL (bench/)
 # under Wine and Xvfb and prints one table of medians, min and max.
 # Not a test and not run by CI; docs/performance.md explains the figures.
 # Options go to bench/bench.py (--runs, --idle, --steps).
