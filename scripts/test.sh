@@ -1,14 +1,36 @@
 #!/bin/sh
 # Runs every test: the host unit tests (plain and under ASan/UBSan), then the
-# end-to-end suite under Wine for the 32-bit and the 64-bit exe.
-set -eu
+# end-to-end suite under Wine for the 32-bit and the 64-bit exe. Every preset
+# runs even after one fails; the last lines sum them up, one per preset.
 cd "$(dirname "$0")/.."
+. scripts/host32.sh
 
-./scripts/deps.sh test
+host32
+./scripts/deps.sh test || exit 1
+host32_again
 
+summary=""
+failed=0
 for preset in host host-sanitize win32 win64; do
     echo "=== $preset"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset"
-    ctest --preset "$preset"
+    log=build/$preset.log
+    mkdir -p build
+    { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" &&
+          ctest --preset "$preset"; } 2>&1 | tee "$log"
+    # The e2e cases report through pytest; the unit tests through ctest.
+    cases=$(grep -Eo '^=+ [0-9].* in [0-9.]+s' "$log" | tail -1 | sed -E 's/^=+ //; s/ in [0-9.]+s$//')
+    counts=${cases:-$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -1)}
+    reason=$(grep -Eo 'SKIPPED \[[0-9]+\] [^:]+:[0-9]+: .*' "$log" | head -1 | sed -E 's/^[^:]*:[0-9]+: //')
+    if ! grep -q '100% tests passed' "$log"; then
+        result=failed; failed=1
+    elif [ -n "$reason" ] && ! echo "$cases" | grep -q passed; then
+        result="skipped ($reason)"
+    else
+        result=passed
+    fi
+    summary="$summary$preset: $result: ${counts:-no count}${reason:+; skipped because: $reason}
+"
 done
+echo "=== summary"
+printf '%s' "$summary"
+exit "$failed"

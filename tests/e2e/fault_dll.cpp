@@ -5,7 +5,6 @@
 //   GLTRIANGLES_E2E_FAULT=create     a CBT hook on the main thread vetoes the
 //                                    creation of a "MinimalApp" window
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <string.h>
 
@@ -23,21 +22,17 @@ LRESULT CALLBACK RefuseMainWindow(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(NULL, code, wParam, lParam);
 }
 
-// We run on a thread of our own; the process's other thread runs WinMain.
+// The launcher shares the id of the thread that it created suspended,
+// the one that will run WinMain; we run on a thread of our own.
 DWORD MainThreadId()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    DWORD found = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more && found == 0;
-         more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId() &&
-            entry.th32ThreadID != GetCurrentThreadId()) {
-            found = entry.th32ThreadID;
-        }
-    }
-    CloseHandle(snapshot);
+    HANDLE shared = OpenFileMappingA(FILE_MAP_READ, FALSE, "gltriangles_e2e_main_thread");
+    if (shared == NULL) return 0;
+    const DWORD* id = static_cast<const DWORD*>(
+        MapViewOfFile(shared, FILE_MAP_READ, 0, 0, sizeof(DWORD)));
+    const DWORD found = id != NULL ? *id : 0;
+    if (id != NULL) UnmapViewOfFile(id);
+    CloseHandle(shared);
     return found;
 }
 

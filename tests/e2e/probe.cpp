@@ -76,6 +76,7 @@ int Window()
     printf("classstyle 0x%08lx\n", static_cast<unsigned long>(GetClassLongA(hwnd, GCL_STYLE)));
     printf("state %d %d %d\n", IsWindowVisible(hwnd) ? 1 : 0, IsIconic(hwnd) ? 1 : 0,
            IsZoomed(hwnd) ? 1 : 0);
+    printf("active %d\n", GetForegroundWindow() == hwnd ? 1 : 0);
     // Whether the window's thread is inside the platform's modal move/size loop.
     GUITHREADINFO gui;
     gui.cbSize = sizeof gui;
@@ -228,6 +229,18 @@ int Launch(const char* fault, const char* exe)
         fprintf(stderr, "CreateProcess failed: %lu\n", GetLastError());
         return 102;
     }
+
+    // The DLL hooks the thread that will run WinMain: tell it which one.
+    HANDLE shared = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
+                                       sizeof(DWORD), "gltriangles_e2e_main_thread");
+    DWORD* mainThread = shared != NULL ? static_cast<DWORD*>(MapViewOfFile(
+                                             shared, FILE_MAP_WRITE, 0, 0, sizeof(DWORD)))
+                                       : NULL;
+    if (mainThread == NULL) {
+        TerminateProcess(pi.hProcess, 104);
+        return 104;
+    }
+    *mainThread = pi.dwThreadId;
 
     // LoadLibraryA(dll) on a thread of the child, before its WinMain runs.
     const SIZE_T size = strlen(dll) + 1;

@@ -1,52 +1,38 @@
-"""Plumbing for driving a Win32 program under Wine on a private X server.
+"""Drives a Win32 program under Wine on a private X server: the one place
+that sets up Wine (prefix, loader, environment) for the end-to-end tests,
+scripts/run.sh and the bench. Debian's python3-xlib drives X and Pillow
+holds the pixels.
 
-Python 3 standard library only; needs Xvfb, xdotool, ImageMagick's
-`import` and Wine. Used by the end-to-end tests and meant for reuse (for
-example by a benchmark: put this folder on sys.path and import it):
-
-    from wineharness import Session, wait_for
-
-    with Session(prefix="build/wineprefix",
-                 probe="build/win32/tests/e2e/e2e_probe.exe",
-                 keep="build/win32/tests/e2e/kept/mine") as s:
+    with Session("win32", keep="build/win32/tests/e2e/kept") as s:
         app = s.start("build/win32/gltriangles.exe")  # Popen, + .output()
-        win = wait_for(s.window, "the main window")
+        win = s.wait(s.window, "the main window")
         shot = s.grab()                  # Shot of the Wine desktop
-        shot.rgb(x, y)                   # -> (r, g, b), 0..255
-        shot.save_png(path, (x, y, w, h))
-        s.click(x, y); s.key("alt+F4")
-        s.press(x, y); s.move(x, y); s.release()
+        shot.rgb(x, y); shot.save_png(path, (x, y, w, h))
+        s.click(x, y); s.key("alt+F4"); s.press(x, y); s.move(x, y); s.release()
         status = s.wait_exit(app)
 
-Session, on entry: takes an exclusive lock on the prefix (PREFIX.lock), so
-runs that share it take turns; makes the prefix with scripts/wine-prefix.sh
-(virtual desktop) if needed; starts Xvfb on a free display (-displayfd).
-On exit, also after a failure: kills every process it started, by pid, then
-stops the prefix's wineserver (`wineserver -k`), then Xvfb.
+A Session takes a lock on the prefix, so runs that share it take turns;
+first ends whatever an earlier run killed outright left behind (the
+prefix's wineserver and its processes, our Xvfb); makes the prefix if it
+is not complete; starts Xvfb on a free display. On exit, also after a
+failure, it ends every process it started, the wineserver, then Xvfb.
 
-With expose_uninitialised (the default) Xvfb runs without MIT-SHM, so an
-OpenGL program's software-rendered buffers live in ordinary process memory,
-and Wine runs with MALLOC_PERTURB_, so that memory starts out grey (0xAA)
-instead of zero. A buffer's first content is undefined; zeroed shared memory
-would show it as black and hide a picture that is never cleared. Pass False
-to measure speed: both cost time.
+Every 64-bit run uses the 64-bit loader, so 64-bit work never needs host
+code that runs 32-bit programs. Queries go through the 64-bit probe even
+for a 32-bit exe: under emulation each 32-bit process takes a minute to
+start. Waits are scaled by `slowness` for a 32-bit exe under emulation.
 
-Coordinates are Win32 screen coordinates, as the probe reports them; input
-and grabs add the Wine desktop's position on the X screen.
+With poison (the default) Xvfb runs without MIT-SHM and Wine with
+MALLOC_PERTURB_, so never-written GL buffer memory is grey (0xAA), not
+zero: a picture that is never cleared then shows. Pass False to measure
+speed.
 
-probe(*args) runs the Win32 helper e2e_probe.exe in the same prefix and
-returns its "key value" lines as a dict of strings, or None when it says
-that what was asked for is not there (exit status 3). window() is
-probe("window") with the numbers parsed into tuples of ints.
-
-wait_for(attempt, what, timeout) calls attempt() until it returns without
-an AssertionError and returns its result; at the deadline it raises an
-AssertionError that names `what` and carries the last failure's message.
+    wineharness.py prefix               make the prefix (a CTest fixture)
+    wineharness.py run EXE PROBE64      run.sh: run, judge, close, exit status
 """
 
 import fcntl
 import os
-import re
 import shutil
 import signal
 import struct
@@ -54,40 +40,57 @@ import subprocess
 import sys
 import tempfile
 import time
-import zlib
 
-SCRIPTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts")
+from PIL import Image
+from oracle import NotYet
+from Xlib import X, XK, display as xdisplay
+from Xlib.ext import xtest
+
+ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
+PREFIX = os.path.join(ROOT, "build", "wineprefix")
 WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine" if os.path.exists("/usr/lib/wine/wine") else "wine"
+WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}  # no Mono, no Gecko
+READY = ".gltriangles-ready"  # written last: a prefix without it is half-made
 
 
 def wait_for(attempt, what, timeout=20.0, interval=0.05):
+    """Calls attempt() until it returns without NotYet and returns its
+    result; at the deadline fails with the last NotYet's message."""
     deadline = time.monotonic() + timeout
     while True:
         try:
             return attempt()
-        except AssertionError as failure:
+        except NotYet as failure:
             if time.monotonic() > deadline:
                 raise AssertionError(
                     f"gave up after {timeout:.0f} s waiting for {what}: {failure}") from None
         time.sleep(interval)
 
 
-def numbers(text):
-    """"0 -4 0x1f" -> (0, -4, 31); text that is not all numbers stays text."""
-    try:
-        return tuple(int(n, 0) for n in text.split())
-    except ValueError:
-        return text
+def host32():
+    """native, emulated or none, as scripts/host32.sh answers (or was forced)."""
+    if not os.environ.get("GLTRIANGLES_HOST32"):
+        os.environ["GLTRIANGLES_HOST32"] = subprocess.run(
+            ["sh", "-c", f". '{ROOT}/scripts/host32.sh'; host32_probe"],
+            capture_output=True, text=True, check=True).stdout.strip()
+    return os.environ["GLTRIANGLES_HOST32"]
 
 
-def loader(exe):
-    """The Wine loader that becomes EXE's process, so its pid is ours to
-    kill: `wine` for PE32; for PE32+ the 64-bit loader itself, as `wine`
-    would hand it to start.exe and run it under another pid."""
+def arch_of(exe):
     with open(exe, "rb") as f:
         head = f.read(1024)
     pe = struct.unpack_from("<I", head, 0x3C)[0]
-    return WINE64 if struct.unpack_from("<H", head, pe + 4)[0] == 0x8664 else "wine"
+    return "win64" if struct.unpack_from("<H", head, pe + 4)[0] == 0x8664 else "win32"
+
+
+def loader(exe):
+    """The loader that becomes EXE's own process, so its pid is ours."""
+    return WINE64 if arch_of(exe) == "win64" else WINE32
+
+
+def wine_env(prefix=PREFIX, **extra):
+    return dict(os.environ, WINEPREFIX=prefix, **WINE_ENV, **extra)
 
 
 def windows_path(path):
@@ -95,86 +98,135 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-class Shot:
-    """An RGB screen grab; (x, y) are screen coordinates."""
+def end_leftovers(prefix):
+    """Ends what a run killed with SIGKILL left: the prefix's wineserver with
+    every Wine process on it, and the Xvfb whose pid it noted."""
+    subprocess.run(["wineserver", "-k"], env=wine_env(prefix), stderr=subprocess.DEVNULL)
+    try:
+        with open(prefix + ".xvfb") as f:
+            pid = int(f.read())
+        with open(f"/proc/{pid}/comm") as f:
+            if f.read().strip() == "Xvfb":
+                os.kill(pid, signal.SIGKILL)
+    except (OSError, ValueError):
+        pass
 
-    def __init__(self, width, height, data):
-        self.width, self.height, self.data = width, height, data
+
+def make_prefix(prefix=PREFIX, log=subprocess.DEVNULL):
+    """Makes the prefix once, in Wine's virtual desktop, so Wine draws real
+    frames and caption buttons. Where 32-bit programs can run, the prefix
+    gets its 32-bit half too; one made without it is made again then."""
+    kind = "wow64" if host32() != "none" else "win64"
+    marker = os.path.join(prefix, READY)
+    if os.path.exists(marker):
+        with open(marker) as f:
+            if f.read() in (kind, "wow64"):
+                return
+    end_leftovers(prefix)
+    shutil.rmtree(prefix, ignore_errors=True)
+    env = wine_env(prefix)
+    started = time.monotonic()
+    print(f"making the Wine prefix {prefix} ({kind})...", file=sys.stderr, flush=True)
+    subprocess.run([WINE64, "wineboot", "-i"], env=env, stdout=log, stderr=log, check=True)
+    for key, name, value in (("Explorer", "Desktop", "Default"),
+                             ("Explorer\\Desktops", "Default", "800x600")):
+        subprocess.run([WINE64, "reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", name,
+                        "/d", value, "/f"], env=env, stdout=log, stderr=log, check=True)
+    # This Wine does not pick up its own data directory's fonts: without
+    # Marlett the caption buttons show letters.
+    shutil.copy("/usr/share/wine/fonts/marlett.ttf",
+                os.path.join(prefix, "drive_c", "windows", "Fonts"))
+    subprocess.run(["wineserver", "-w"], env=env, check=True)  # a live server keeps the old mode
+    with open(marker, "w") as f:
+        f.write(kind)
+    print(f"made it in {time.monotonic() - started:.0f} s", file=sys.stderr)
+
+
+class Shot:
+    """An RGB grab of the Wine desktop; (x, y) are Win32 screen coordinates."""
+
+    def __init__(self, image):
+        self.image, self.pixels = image, image.load()
+        self.width, self.height = image.size
 
     def rgb(self, x, y):
-        i = (y * self.width + x) * 3
-        return tuple(self.data[i:i + 3])
+        return self.pixels[x, y]
 
     def save_png(self, path, box=None):
         x, y, w, h = box or (0, 0, self.width, self.height)
-        rows = b"".join(b"\0" + self.data[((y + r) * self.width + x) * 3:
-                                          ((y + r) * self.width + x + w) * 3]
-                        for r in range(h))
-
-        def chunk(kind, body):
-            return (struct.pack(">I", len(body)) + kind + body +
-                    struct.pack(">I", zlib.crc32(kind + body)))
-
         os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(b"\x89PNG\r\n\x1a\n" +
-                    chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0)) +
-                    chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
+        self.image.crop((x, y, x + w, y + h)).save(path)
         return path
 
 
 class Session:
-    def __init__(self, prefix, probe, keep, expose_uninitialised=True, xvfb_args=()):
-        self.expose_uninitialised = expose_uninitialised
-        self.xvfb_args = list(xvfb_args)  # extra Xvfb options, e.g. for the benchmark
-        self.prefix = os.path.abspath(prefix)
-        self.probe_exe = os.path.abspath(probe)
-        self.keep = os.path.abspath(keep)
-        self.procs = []
-        self.geometry = None  # the Wine desktop's x, y, width, height on the X screen
+    def __init__(self, arch, keep, probe64, prefix=PREFIX, poison=True, xvfb_args=()):
+        self.arch, self.keep, self.probe64 = arch, os.path.abspath(keep), probe64
+        self.prefix, self.poison, self.xvfb_args = prefix, poison, list(xvfb_args)
+        self.slowness = 6 if arch == "win32" and host32() == "emulated" else 1
+        self.procs, self.geometry = [], None
 
     def __enter__(self):
         os.makedirs(self.keep, exist_ok=True)
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
         self.lock = open(self.prefix + ".lock", "w")
         fcntl.flock(self.lock, fcntl.LOCK_EX)
-        # ctest stops a test that overruns with SIGTERM: clean up then too.
-        signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # clean up then too
         try:
-            subprocess.run([os.path.join(SCRIPTS, "wine-prefix.sh"), self.prefix], check=True)
-            self.log = open(os.path.join(self.keep, "wine.log"), "w")
+            end_leftovers(self.prefix)
+            self.log = open(os.path.join(self.keep, "wine.log"), "a")
+            make_prefix(self.prefix, self.log)
             read_end, write_end = os.pipe()
-            no_shm = ["-extension", "MIT-SHM"] if self.expose_uninitialised else []
+            no_shm = ["-extension", "MIT-SHM"] if self.poison else []
             self.xvfb = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                 "-nolisten", "tcp", *no_shm, *self.xvfb_args], pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+                 "-nolisten", "tcp", *no_shm, *self.xvfb_args],
+                pass_fds=(write_end,), stderr=subprocess.DEVNULL)
             os.close(write_end)
+            with open(self.prefix + ".xvfb", "w") as f:
+                f.write(str(self.xvfb.pid))
             with os.fdopen(read_end) as f:
-                display = f.readline().strip()
-            assert display, "Xvfb did not report a display"
-            self.env = dict(os.environ, DISPLAY=":" + display, WINEPREFIX=self.prefix,
-                            WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-            if self.expose_uninitialised:
-                self.env["MALLOC_PERTURB_"] = "85"  # fills new blocks with 0xAA
+                display = ":" + f.readline().strip()
+            if display == ":":
+                raise RuntimeError("Xvfb did not report a display")
+            self.env = wine_env(self.prefix, DISPLAY=display)
+            if self.poison:
+                self.env["MALLOC_PERTURB_"] = "85"  # new blocks start as 0xAA
+            self.x = xdisplay.Display(display)
         except BaseException:
             self.__exit__()
             raise
         return self
 
-    def __exit__(self, *exc):
-        for proc in self.procs:
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
-        if hasattr(self, "env"):
+    def end_case(self):
+        """Ends what one case started; if anything was still running, the
+        wineserver too, so that nothing of it reaches the next case."""
+        left = [proc for proc in self.procs if proc.poll() is None]
+        for proc in left:
+            proc.kill()
+            proc.wait()
+        self.procs.clear()
+        if left:
             for flag in ("-k", "-w"):
                 subprocess.run(["wineserver", flag], env=self.env, stderr=subprocess.DEVNULL)
+            self.geometry = None
+
+    def __exit__(self, *exc):
+        self.end_case()
+        if hasattr(self, "x"):
+            self.x.close()
+        for flag in ("-k", "-w"):
+            subprocess.run(["wineserver", flag], env=wine_env(self.prefix),
+                           stderr=subprocess.DEVNULL)
         if hasattr(self, "xvfb"):
             self.xvfb.terminate()
             self.xvfb.wait()
         if hasattr(self, "log"):
             self.log.close()
         self.lock.close()
+
+    def wait(self, attempt, what, timeout=20.0):
+        return wait_for(attempt, what, timeout * self.slowness)
 
     # --- processes -------------------------------------------------------
     def start(self, *argv):
@@ -190,67 +242,125 @@ class Session:
 
     def wait_exit(self, proc, timeout=20.0):
         try:
-            return proc.wait(timeout)
+            return proc.wait(timeout * self.slowness)
         except subprocess.TimeoutExpired:
             raise AssertionError(f"the process (pid {proc.pid}) was still running "
-                                 f"{timeout:.0f} s later") from None
+                                 f"{timeout * self.slowness:.0f} s later") from None
 
     def probe(self, *args):
+        """The probe's "key value" lines as a dict, or None when it says
+        that what was asked for is not there (exit status 3)."""
         with tempfile.TemporaryFile("w+") as out:
-            status = subprocess.run([loader(self.probe_exe), self.probe_exe, *args],
-                                    env=self.env, stdout=out,
+            status = subprocess.run([WINE64, self.probe64, *args], env=self.env, stdout=out,
                                     stderr=self.log, timeout=60).returncode
             out.seek(0)
             lines = out.read().splitlines()
         if status == 3:
             return None
-        assert status == 0, f"probe {args} failed with status {status}"
+        if status != 0:
+            raise RuntimeError(f"probe {args} failed with status {status}")
         return dict((line.split(" ", 1) + [""])[:2] for line in lines)
 
     def window(self):
-        """The main window as the probe sees it; asserts that there is one."""
+        """The main window as the probe sees it, numbers as tuples of ints."""
         info = self.probe("window")
-        assert info is not None, "no window of class MinimalApp with the expected title"
+        if info is None:
+            raise NotYet("no window of class MinimalApp with the expected title")
+
+        def numbers(text):
+            try:
+                return tuple(int(n, 0) for n in text.split())
+            except ValueError:
+                return text
         return {key: numbers(value) for key, value in info.items()}
 
     # --- screen and input --------------------------------------------------
     def desktop(self):
         """Where the Wine desktop window sits on the X screen: x, y, w, h."""
         if self.geometry is None:
-            out = subprocess.run(["xdotool", "search", "--name", "Wine desktop$",
-                                  "getwindowgeometry", "--shell"], env=self.env,
-                                 capture_output=True, text=True).stdout
-            geometry = dict(re.findall(r"(\w+)=(\d+)", out))
-            assert "X" in geometry, "no Wine desktop window on the X screen"
-            self.geometry = tuple(int(geometry[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+            root = self.x.screen().root
+            for child in root.query_tree().children:
+                if (child.get_wm_name() or "").endswith("Wine desktop"):
+                    g = child.get_geometry()
+                    at = child.translate_coords(root, 0, 0)
+                    self.geometry = (-at.x, -at.y, g.width, g.height)
+            if self.geometry is None:
+                raise NotYet("no Wine desktop window on the X screen")
         return self.geometry
 
     def grab(self):
         """The Wine desktop as the X server shows it (without the pointer)."""
         x, y, w, h = self.desktop()
-        data = subprocess.run(["import", "-window", "root", "-crop", f"{w}x{h}+{x}+{y}",
-                               "-depth", "8", "rgb:-"], env=self.env,
-                              capture_output=True, check=True).stdout
-        assert len(data) == w * h * 3, f"screen grab gave {len(data)} bytes for {w}x{h}"
-        return Shot(w, h, data)
+        raw = self.x.screen().root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
+        return Shot(Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX"))
 
-    def xdotool(self, *args):
-        subprocess.run(["xdotool", *map(str, args)], env=self.env, check=True)
+    def fake(self, kind, detail=0, **where):
+        xtest.fake_input(self.x, kind, detail, **where)
+        self.x.sync()
 
     def move(self, x, y):
         ox, oy = self.desktop()[:2]
-        self.xdotool("mousemove", "--sync", ox + x, oy + y)
+        self.fake(X.MotionNotify, x=ox + x, y=oy + y)
 
     def click(self, x, y):
-        self.move(x, y)
-        self.xdotool("click", 1)
+        self.press(x, y)
+        self.release()
 
     def press(self, x, y):
         self.move(x, y)
-        self.xdotool("mousedown", 1)
+        self.fake(X.ButtonPress, 1)
 
     def release(self):
-        self.xdotool("mouseup", 1)
+        self.fake(X.ButtonRelease, 1)
 
-    def key(self, name):
-        self.xdotool("key", name)
+    def key(self, chord):
+        """A chord such as "alt+F4" or "Return"."""
+        names = {"alt": "Alt_L", "ctrl": "Control_L", "shift": "Shift_L"}
+        codes = [self.x.keysym_to_keycode(XK.string_to_keysym(names.get(k, k)))
+                 for k in chord.split("+")]
+        for code in codes:
+            self.fake(X.KeyPress, code)
+        for code in reversed(codes):
+            self.fake(X.KeyRelease, code)
+
+
+def run(exe, probe64):
+    """scripts/run.sh: with DISPLAY set, just run EXE there. Otherwise run it
+    on a private Xvfb, wait
+    until it is active and painted, save build/screenshot.png, judge it
+    against the oracle, close it with Alt+F4 and exit with its status, or
+    non-zero if the picture was wrong."""
+    import oracle  # noqa: needs nothing of ours, so no cycle
+    if os.environ.get("DISPLAY"):
+        with open(PREFIX + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            make_prefix()
+        return subprocess.call([loader(exe), exe], env=wine_env())
+    keep = os.path.join(ROOT, "build", "run")
+    with Session(arch_of(exe), keep, probe64) as s:
+        app = s.start(exe)
+        win = s.wait(lambda: oracle.require_shown(s.window()), "an active main window", 60.0)
+        try:
+            shot = s.wait(lambda: oracle.require_picture(s.grab(), win, win), "the picture")
+            wrong = None
+        except AssertionError as failure:
+            shot, wrong = s.grab(), failure
+        path = shot.save_png(os.path.join(ROOT, "build", "screenshot.png"), win["window"])
+        print(f"Screenshot saved to {path}")
+        if wrong:
+            print(f"the picture is wrong: {wrong}", file=sys.stderr)
+        s.key("alt+F4")
+        status = s.wait_exit(app)
+    print(f"gltriangles.exe exited with status {status}")
+    return status if not wrong else status or 1
+
+
+if __name__ == "__main__":
+    if sys.argv[1:] == ["prefix"]:
+        with open(PREFIX + ".lock", "w") as lock:
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            make_prefix()
+    elif sys.argv[1:2] == ["run"] and len(sys.argv) == 4:
+        sys.exit(run(*sys.argv[2:]))
+    else:
+        sys.exit("usage: wineharness.py prefix | run EXE PROBE64")
