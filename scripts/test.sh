@@ -17,18 +17,18 @@ for preset in host host-sanitize win32 win64; do
     mkdir -p build
     { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" &&
           ctest --preset "$preset"; } 2>&1 | tee "$log"
-    # The e2e cases report through pytest; the unit tests through ctest.
-    cases=$(grep -Eo '^=+ [0-9].* in [0-9.]+s' "$log" | tail -1 | sed -E 's/^=+ //; s/ in [0-9.]+s$//')
-    counts=${cases:-$(grep -Eo '[0-9]+ tests failed out of [0-9]+' "$log" | tail -1)}
-    reason=$(grep -Eo 'SKIPPED \[[0-9]+\] [^:]+:[0-9]+: .*' "$log" | head -1 | sed -E 's/^[^:]*:[0-9]+: //')
-    if ! grep -q '100% tests passed' "$log"; then
+    # The e2e cases report through pytest, the unit tests through ctest.
+    cases=$(sed -nE 's/^([0-9]+: )?=+ ([0-9].*) in [0-9.]+s.*/\2/p' "$log" | tail -1)
+    [ -n "$cases" ] || cases=$(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests failed out of ([0-9]+)/\2 tests, \1 failed/p' "$log")
+    why=$(sed -nE 's/^([0-9]+: )?SKIPPED \[[0-9]+\] [^ ]+:[0-9]+: //p' "$log" | sort -u | head -1)
+    if ! grep -q '^100% tests passed' "$log"; then
         result=failed; failed=1
-    elif [ -n "$reason" ] && ! echo "$cases" | grep -q passed; then
-        result="skipped ($reason)"
+    elif [ -n "$why" ] && ! echo "$cases" | grep -q passed; then
+        result=skipped
     else
         result=passed
     fi
-    summary="$summary$preset: $result: ${counts:-no count}${reason:+; skipped because: $reason}
+    summary="$summary$preset: $result, ${cases:-no count}${why:+ ($why)}
 "
 done
 echo "=== summary"
