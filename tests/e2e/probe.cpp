@@ -243,6 +243,7 @@ int Launch(const char* fault, const char* exe)
     *mainThread = pi.dwThreadId;
 
     // LoadLibraryA(dll) on a thread of the child, before its WinMain runs.
+    // Under emulation a process takes a minute or more to come up.
     const SIZE_T size = strlen(dll) + 1;
     void* remote = VirtualAllocEx(pi.hProcess, NULL, size, MEM_COMMIT, PAGE_READWRITE);
     FARPROC load = GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
@@ -254,7 +255,7 @@ int Launch(const char* fault, const char* exe)
                                     remote, 0, NULL);
     }
     DWORD loaded = 0;
-    if (thread == NULL || WaitForSingleObject(thread, 30000) != WAIT_OBJECT_0 ||
+    if (thread == NULL || WaitForSingleObject(thread, 300000) != WAIT_OBJECT_0 ||
         !GetExitCodeThread(thread, &loaded) || loaded == 0) {
         fprintf(stderr, "could not load %s into the child: %lu\n", dll, GetLastError());
         TerminateProcess(pi.hProcess, 103);
