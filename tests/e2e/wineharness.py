@@ -50,6 +50,8 @@ ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)),
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
 WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
 WINE32 = "/usr/lib/wine/wine" if os.path.exists("/usr/lib/wine/wine") else "wine"
+# Debian puts wineserver on PATH only with the 32-bit package.
+SERVER = "/usr/lib/wine/wineserver" if os.path.exists("/usr/lib/wine/wineserver") else "wineserver"
 WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}  # no Mono, no Gecko
 READY = ".gltriangles-ready"  # written last: a prefix without it is half-made
 
@@ -101,7 +103,7 @@ def windows_path(path):
 def end_leftovers(prefix):
     """Ends what a run killed with SIGKILL left: the prefix's wineserver with
     every Wine process on it, and the Xvfb whose pid it noted."""
-    subprocess.run(["wineserver", "-k"], env=wine_env(prefix), stderr=subprocess.DEVNULL)
+    subprocess.run([SERVER, "-k"], env=wine_env(prefix), stderr=subprocess.DEVNULL)
     try:
         with open(prefix + ".xvfb") as f:
             pid = int(f.read())
@@ -136,7 +138,7 @@ def make_prefix(prefix=PREFIX, log=subprocess.DEVNULL):
     # Marlett the caption buttons show letters.
     shutil.copy("/usr/share/wine/fonts/marlett.ttf",
                 os.path.join(prefix, "drive_c", "windows", "Fonts"))
-    subprocess.run(["wineserver", "-w"], env=env, check=True)  # a live server keeps the old mode
+    subprocess.run([SERVER, "-w"], env=env, check=True)  # a live server keeps the old mode
     with open(marker, "w") as f:
         f.write(kind)
     print(f"made it in {time.monotonic() - started:.0f} s", file=sys.stderr)
@@ -208,7 +210,7 @@ class Session:
         self.procs.clear()
         if left:
             for flag in ("-k", "-w"):
-                subprocess.run(["wineserver", flag], env=self.env, stderr=subprocess.DEVNULL)
+                subprocess.run([SERVER, flag], env=self.env, stderr=subprocess.DEVNULL)
             self.geometry = None
 
     def __exit__(self, *exc):
@@ -216,7 +218,7 @@ class Session:
         if hasattr(self, "x"):
             self.x.close()
         for flag in ("-k", "-w"):
-            subprocess.run(["wineserver", flag], env=wine_env(self.prefix),
+            subprocess.run([SERVER, flag], env=wine_env(self.prefix),
                            stderr=subprocess.DEVNULL)
         if hasattr(self, "xvfb"):
             self.xvfb.terminate()
