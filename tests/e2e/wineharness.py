@@ -118,7 +118,7 @@ def make_prefix(prefix=PREFIX, log=subprocess.DEVNULL):
     """Makes the prefix once, in Wine's virtual desktop, so Wine draws real
     frames and caption buttons. Where 32-bit programs can run, the prefix
     gets its 32-bit half too; one made without it is made again then."""
-    kind = "wow64" if host32() != "none" else "win64"
+    kind = "wow64" if host32() != "none" and os.path.exists(WINE32) else "win64"
     marker = os.path.join(prefix, READY)
     if os.path.exists(marker):
         with open(marker) as f:
@@ -282,7 +282,8 @@ class Session:
         if self.geometry is None:
             root = self.x.screen().root
             for child in root.query_tree().children:
-                if (child.get_wm_name() or "").endswith("Wine desktop"):
+                # "Default - Wine desktop" in Wine 8, "Wine Desktop" in Wine 10
+                if (child.get_wm_name() or "").lower().endswith("wine desktop"):
                     g = child.get_geometry()
                     at = child.translate_coords(root, 0, 0)
                     self.geometry = (-at.x, -at.y, g.width, g.height)
