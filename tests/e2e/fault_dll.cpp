@@ -22,11 +22,11 @@ LRESULT CALLBACK RefuseMainWindow(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(NULL, code, wParam, lParam);
 }
 
-// The launcher shares the id of the thread that it created suspended,
+// The launcher shares (first in its mapping) the id of the thread that it created suspended,
 // the one that will run WinMain; we run on a thread of our own.
 DWORD MainThreadId()
 {
-    HANDLE shared = OpenFileMappingA(FILE_MAP_READ, FALSE, "gltriangles_e2e_main_thread");
+    HANDLE shared = OpenFileMappingA(FILE_MAP_READ, FALSE, "gltriangles_e2e_fault");
     if (shared == NULL) return 0;
     const DWORD* id = static_cast<const DWORD*>(
         MapViewOfFile(shared, FILE_MAP_READ, 0, 0, sizeof(DWORD)));

@@ -15,6 +15,7 @@
 // Exit status 3 means "not there (yet)", so the host can poll.
 #include <windows.h>
 
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -204,6 +205,12 @@ int DragFullWindows()
     return on ? 0 : 1;
 }
 
+// What e2e_fault.dll reads from the mapping of this name.
+struct FaultShare {
+    DWORD mainThread;
+    char dll[MAX_PATH];
+};
+
 int Launch(const char* fault, const char* exe)
 {
     // The DLL reads the fault to inject from the environment it inherits.
@@ -230,30 +237,38 @@ int Launch(const char* fault, const char* exe)
         return 102;
     }
 
-    // The DLL hooks the thread that will run WinMain: tell it which one.
+    // Shared with the child: the id of the thread that will run WinMain,
+    // which the DLL hooks, and the DLL's path. Mapped into the child by the
+    // platform rather than written into it, since an emulator's processes
+    // do not see memory written from outside them where it was written.
     HANDLE shared = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
-                                       sizeof(DWORD), "gltriangles_e2e_main_thread");
-    DWORD* mainThread = shared != NULL ? static_cast<DWORD*>(MapViewOfFile(
-                                             shared, FILE_MAP_WRITE, 0, 0, sizeof(DWORD)))
+                                       sizeof(FaultShare), "gltriangles_e2e_fault");
+    FaultShare* share = shared != NULL ? static_cast<FaultShare*>(MapViewOfFile(
+                                             shared, FILE_MAP_WRITE, 0, 0, sizeof(FaultShare)))
                                        : NULL;
-    if (mainThread == NULL) {
+    typedef LONG(WINAPI * MapViewFn)(HANDLE, HANDLE, PVOID*, ULONG_PTR, SIZE_T,
+                                     PLARGE_INTEGER, PSIZE_T, DWORD, ULONG, ULONG);
+    const MapViewFn mapView = reinterpret_cast<MapViewFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtMapViewOfSection")));
+    void* remote = NULL;
+    SIZE_T viewSize = 0;
+    if (share == NULL || mapView == NULL ||
+        mapView(shared, pi.hProcess, &remote, 0, 0, NULL, &viewSize, 2 /* ViewUnmap */, 0,
+                PAGE_READONLY) != 0) {
+        fprintf(stderr, "could not share with the child: %lu\n", GetLastError());
         TerminateProcess(pi.hProcess, 104);
         return 104;
     }
-    *mainThread = pi.dwThreadId;
+    share->mainThread = pi.dwThreadId;
+    memcpy(share->dll, dll, sizeof share->dll);
 
     // LoadLibraryA(dll) on a thread of the child, before its WinMain runs.
-    // Under emulation a process takes a minute or more to come up.
-    const SIZE_T size = strlen(dll) + 1;
-    void* remote = VirtualAllocEx(pi.hProcess, NULL, size, MEM_COMMIT, PAGE_READWRITE);
+    // Under emulation the child takes a minute or more to come up.
     FARPROC load = GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
-    HANDLE thread = NULL;
-    if (remote != NULL && WriteProcessMemory(pi.hProcess, remote, dll, size, NULL)) {
-        thread = CreateRemoteThread(pi.hProcess, NULL, 0,
-                                    reinterpret_cast<LPTHREAD_START_ROUTINE>(
-                                        reinterpret_cast<void*>(load)),
-                                    remote, 0, NULL);
-    }
+    HANDLE thread = CreateRemoteThread(
+        pi.hProcess, NULL, 0,
+        reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(load)),
+        static_cast<char*>(remote) + offsetof(FaultShare, dll), 0, NULL);
     DWORD loaded = 0;
     if (thread == NULL || WaitForSingleObject(thread, 300000) != WAIT_OBJECT_0 ||
         !GetExitCodeThread(thread, &loaded) || loaded == 0) {
