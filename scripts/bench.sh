@@ -2,7 +2,7 @@
 # Benchmarks gltriangles.exe against its own shell with no OpenGL (bench/)
 # under Wine and Xvfb and prints one table of medians, min and max.
 # Not a test and not run by CI; docs/performance.md explains the figures.
-# Options go to bench/bench.py (--runs, --idle, --steps).
+# Options go to bench/report.py (--runs, --idle, --steps).
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -11,4 +11,5 @@ for preset in win32 win64; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
-exec python3 bench/bench.py "$@"
+# Debian's interpreter, which has Debian's python3-xlib and Pillow.
+exec /usr/bin/python3 -E -B bench/report.py "$@"
