@@ -100,10 +100,24 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+def lock_prefix(prefix=PREFIX):
+    """An exclusive lock on the prefix, held while the returned file is open,
+    so that runs that share the prefix take turns."""
+    lock = open(prefix + ".lock", "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
+    return lock
+
+
+def stop_server(prefix):
+    """Ends the prefix's wineserver and everything on it, and waits for it."""
+    for flag in ("-k", "-w"):
+        subprocess.run([SERVER, flag], env=wine_env(prefix), stderr=subprocess.DEVNULL)
+
+
 def end_leftovers(prefix):
     """Ends what a run killed with SIGKILL left: the prefix's wineserver with
     every Wine process on it, and the Xvfb whose pid it noted."""
-    subprocess.run([SERVER, "-k"], env=wine_env(prefix), stderr=subprocess.DEVNULL)
+    stop_server(prefix)
     try:
         with open(prefix + ".xvfb") as f:
             pid = int(f.read())
@@ -171,8 +185,7 @@ class Session:
     def __enter__(self):
         os.makedirs(self.keep, exist_ok=True)
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-        self.lock = open(self.prefix + ".lock", "w")
-        fcntl.flock(self.lock, fcntl.LOCK_EX)
+        self.lock = lock_prefix(self.prefix)
         signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # clean up then too
         try:
             end_leftovers(self.prefix)
@@ -209,17 +222,14 @@ class Session:
             proc.wait()
         self.procs.clear()
         if left:
-            for flag in ("-k", "-w"):
-                subprocess.run([SERVER, flag], env=self.env, stderr=subprocess.DEVNULL)
+            stop_server(self.prefix)
             self.geometry = None
 
     def __exit__(self, *exc):
         self.end_case()
         if hasattr(self, "x"):
             self.x.close()
-        for flag in ("-k", "-w"):
-            subprocess.run([SERVER, flag], env=wine_env(self.prefix),
-                           stderr=subprocess.DEVNULL)
+        stop_server(self.prefix)
         if hasattr(self, "xvfb"):
             self.xvfb.terminate()
             self.xvfb.wait()
@@ -335,8 +345,7 @@ def run(exe, probe64):
     non-zero if the picture was wrong."""
     import oracle  # noqa: needs nothing of ours, so no cycle
     if os.environ.get("DISPLAY"):
-        with open(PREFIX + ".lock", "w") as lock:
-            fcntl.flock(lock, fcntl.LOCK_EX)
+        with lock_prefix():
             make_prefix()
         return subprocess.call([loader(exe), exe], env=wine_env())
     keep = os.path.join(ROOT, "build", "run")
@@ -360,8 +369,7 @@ def run(exe, probe64):
 
 if __name__ == "__main__":
     if sys.argv[1:] == ["prefix"]:
-        with open(PREFIX + ".lock", "w") as lock:
-            fcntl.flock(lock, fcntl.LOCK_EX)
+        with lock_prefix():
             make_prefix()
     elif sys.argv[1:2] == ["run"] and len(sys.argv) == 4:
         sys.exit(run(*sys.argv[2:]))
