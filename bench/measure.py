@@ -21,7 +21,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 from oracle import (TOLERANCE, NotYet, client_triangles, colour_at,  # noqa: E402
                     expected_picture, require_shown)
-from wineharness import SERVER, Session, Shot  # noqa: E402
+from wineharness import Session, Shot  # noqa: E402
 
 RESIZE_STEP = (5, 3)     # pixels per step while growing; shrinking mirrors it
 STEP_PERIOD = 0.05       # seconds per resize step, a brisk drag
@@ -57,9 +57,6 @@ class BenchSession(Session):
             # count the paints from outside the program, and their time
             # stamps show where the start-up goes.
             self.env["WINEDEBUG"] = "-all,+timestamp,trace+opengl"
-            # Keep the server and the desktop up between launches, so that
-            # each launch pays for its process and not for the prefix.
-            subprocess.run([SERVER, "-p"], env=self.env, check=True)
         except BaseException:
             self.__exit__()
             raise

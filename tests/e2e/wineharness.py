@@ -208,6 +208,7 @@ class Session:
             if self.poison:
                 self.env["MALLOC_PERTURB_"] = "85"  # new blocks start as 0xAA
             self.x = xdisplay.Display(display)
+            self.serve()
         except BaseException:
             self.__exit__()
             raise
@@ -223,7 +224,14 @@ class Session:
         self.procs.clear()
         if left:
             stop_server(self.prefix)
+            self.serve()
             self.geometry = None
+
+    def serve(self):
+        """One wineserver for the whole session: without this it exits a few
+        seconds after the last Wine process, and a probe started just then
+        can find it going away."""
+        subprocess.run([SERVER, "-p"], env=self.env, check=True)
 
     def __exit__(self, *exc):
         self.end_case()
