@@ -11,7 +11,17 @@ cd "$(dirname "$0")/.."
 . scripts/host32.sh
 
 host32
-arch=${1:-}
+arch=
+trace=
+raw=
+for arg in "$@"; do
+    case $arg in
+        win32|win64) arch=$arg ;;
+        --trace) trace=yes ;;  # these two from scripts/trace.sh
+        --raw) raw=--raw ;;
+        *) echo "usage: $0 [win32|win64]" >&2; exit 2 ;;
+    esac
+done
 if [ -z "$arch" ]; then
     arch=win32
     if [ "$GLTRIANGLES_HOST32" != native ]; then
@@ -19,10 +29,6 @@ if [ -z "$arch" ]; then
         echo "Running the 64-bit build: this host runs no 32-bit code natively ('$0 win32' emulates it)"
     fi
 fi
-case $arch in
-    win32|win64) ;;
-    *) echo "usage: $0 [win32|win64]" >&2; exit 2 ;;
-esac
 
 ./scripts/deps.sh run "$arch"
 host32_again
@@ -36,4 +42,7 @@ cmake --build --preset "$arch"
 exe=build/$arch/gltriangles.exe
 probe64=build/$arch/tests/e2e/e2e_probe64.exe
 [ "$arch" = win64 ] && probe64=build/win64/tests/e2e/e2e_probe.exe
+if [ -n "$trace" ]; then
+    exec /usr/bin/python3 -E -B scripts/timeline.py "$exe" "$probe64" $raw
+fi
 exec /usr/bin/python3 -E -B tests/e2e/wineharness.py run "$exe" "$probe64"

@@ -1,9 +1,10 @@
 // Asks the platform, from inside the same Wine prefix, what the host-side
 // tests cannot see from X alone. Prints "key value..." lines on stdout.
 //
-//   e2e_probe window           the main window: texts, rectangles, styles and
-//                              the screen points of its caption buttons and
-//                              sizing corner, found with WM_NCHITTEST
+//   e2e_probe window [plain]   the main window: texts, rectangles, styles and,
+//                              unless plain, the screen points of its caption
+//                              buttons and sizing corner, found with
+//                              WM_NCHITTEST (a thousand messages to the window)
 //   e2e_probe msgbox           the "Error" message box: owner, text, buttons,
 //                              and the error icon as expected and as placed
 //   e2e_probe dragfull         turn on "show window contents while dragging",
@@ -52,7 +53,7 @@ void PrintButton(HWND hwnd, const char* name, LRESULT code, const RECT& wr, int 
     printf("%s %d %d\n", name, x, (y0 + y1) / 2);
 }
 
-int Window()
+int Window(bool plain)
 {
     HWND hwnd = FindWindowA(kClass, kTitle);
     if (hwnd == NULL) return 3;
@@ -84,6 +85,8 @@ int Window()
     const DWORD thread = GetWindowThreadProcessId(hwnd, NULL);
     printf("movesize %d\n",
            GetGUIThreadInfo(thread, &gui) && (gui.flags & GUI_INMOVESIZE) != 0 ? 1 : 0);
+
+    if (plain) return 0;
 
     // A minimised window has no client area: its caption is all of it.
     const int captionY = IsIconic(hwnd) ? static_cast<int>((wr.top + wr.bottom) / 2)
@@ -291,7 +294,10 @@ int Launch(const char* fault, const char* exe)
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && strcmp(argv[1], "window") == 0) return Window();
+    if (argc == 2 && strcmp(argv[1], "window") == 0) return Window(false);
+    if (argc == 3 && strcmp(argv[1], "window") == 0 && strcmp(argv[2], "plain") == 0) {
+        return Window(true);
+    }
     if (argc == 2 && strcmp(argv[1], "msgbox") == 0) return MessageBoxInfo();
     if (argc == 2 && strcmp(argv[1], "dragfull") == 0) return DragFullWindows();
     if (argc == 4 && strcmp(argv[1], "launch") == 0) return Launch(argv[2], argv[3]);

@@ -2,29 +2,19 @@
 through CTest (CMakeLists.txt); `s` is the Wine session (conftest.py)."""
 
 import os
+import sys
 
 from oracle import NotYet, off, require_picture, require_shown
-from wineharness import windows_path
+from wineharness import ROOT, windows_path
+
+sys.path.insert(0, os.path.join(ROOT, "scripts"))
+import timeline  # noqa: E402  scripts/trace.sh's own code
 
 TITLE = "Drawing Triangles With OpenGL (WEZ 6.1)"
 STYLE = 0x06CF0000        # WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS
 WS_VISIBLE = 0x10000000
 WS_EX_DLGMODALFRAME = 0x1
 CLASS_STYLE = 0x23        # CS_VREDRAW | CS_HREDRAW | CS_OWNDC
-
-
-def describe(win):
-    return (f"window {win['window']}, client {win['client']}, "
-            f"(visible, minimised, maximised) {win['state']}")
-
-
-def window_where(s, condition, what, timeout=20.0):
-    def attempt():
-        win = s.window()
-        if not condition(win):
-            raise NotYet("saw " + describe(win))
-        return win
-    return s.wait(attempt, what, timeout)
 
 
 def launch(s, picture=True):
@@ -106,13 +96,12 @@ def test_picture(s):
 def test_maximise_restore(s):
     _, win = launch(s)
     s.click(*win["maxbutton"])
-    big = window_where(s, lambda w: w["state"] == (1, 0, 1), "the window to be maximised")
-    assert big["client"][2] > win["client"][2] and big["client"][3] > win["client"][3], \
-        describe(big)
+    big = s.until(lambda w: w["state"] == (1, 0, 1), "the window to be maximised")
+    assert big["client"][2] > win["client"][2] and big["client"][3] > win["client"][3], big
     assert_picture(s, big, "the maximised picture")
 
     s.click(*big["maxbutton"])  # now the restore button
-    back = window_where(s, lambda w: w["state"] == (1, 0, 0), "the window to be restored")
+    back = s.until(lambda w: w["state"] == (1, 0, 0), "the window to be restored")
     assert back["window"] == win["window"]
     assert_picture(s, back, "the restored picture")
 
@@ -126,22 +115,22 @@ def test_live_resize(s):
     try:
         for dx, dy in ((40, 20), (150, 90), (330, 260), (100, 10), (-60, -25)):
             s.move(x + dx, y + dy)
-            step = window_where(
-                s, lambda w: w["window"] == (wx, wy, ww + dx, wh + dy) and w["movesize"] == (1,),
+            step = s.until(
+                lambda w: w["window"] == (wx, wy, ww + dx, wh + dy) and w["movesize"] == (1,),
                 f"the window to follow the drag by {dx:+}, {dy:+} in the sizing loop")
             assert_picture(s, step, f"the picture while dragging by {dx:+}, {dy:+}")
     finally:
         s.release()
-    window_where(s, lambda w: w["movesize"] == (0,), "the end of the sizing loop")
+    s.until(lambda w: w["movesize"] == (0,), "the end of the sizing loop")
 
 
 def test_minimise_restore(s):
     app, win = launch(s)
     s.click(*win["minbutton"])
-    icon = window_where(s, lambda w: w["state"] == (1, 1, 0), "the window to be minimised")
+    icon = s.until(lambda w: w["state"] == (1, 1, 0), "the window to be minimised")
     assert app.poll() is None, "the process ended when minimised"
     s.click(*icon["minbutton"])  # a minimised window's restore button
-    back = window_where(s, lambda w: w["state"] == (1, 0, 0), "the window to be restored")
+    back = s.until(lambda w: w["state"] == (1, 0, 0), "the window to be restored")
     assert app.poll() is None, "the process ended"
     assert_picture(s, back, "the picture after minimising and restoring")
 
@@ -168,3 +157,50 @@ def test_register_failure(s):
 def test_create_failure(s):
     assert_fails_with_message_box(
         s, "create", "Error - can't create main window...\\rProgram terminated")
+
+
+# --- what the trace shows -------------------------------------------------
+SETUP = ["GetDC", "GetDeviceCaps", "GetDeviceCaps", "ChoosePixelFormat", "SetPixelFormat",
+         "wglCreateContext", "wglMakeCurrent", "GetClientRect", "glViewport", "glMatrixMode",
+         "glLoadIdentity", "gluOrtho2D", "glMatrixMode"]
+PAINT = ["BeginPaint", "glClear", "glBegin", *["glColor3f", "glVertex2f"] * 6, "glEnd",
+         "glFlush", "EndPaint"]
+RELEASE = ["wglMakeCurrent", "ReleaseDC", "wglDeleteContext", "PostQuitMessage"]
+
+
+def test_trace(s):
+    """scripts/trace.sh's story and filter (in this session: the script
+    itself would wait for the prefix that the suite holds)."""
+    path = os.path.join(s.keep, "wine.log")
+    with open(path, "w") as log:
+        status = timeline.story(s, s.exe, log)
+    with open(path, errors="replace") as log:
+        steps = timeline.timeline(log, timeline.image_of(s.exe))
+    headings = [(i, step) for i, step in enumerate(steps) if step.kind == "message"]
+
+    def calls(name):
+        """The calls straight under each heading of message NAME, as text."""
+        found = []
+        for i, head in headings:
+            if head.name == name:
+                inside = steps[i + 1:]
+                end = next((n for n, step in enumerate(inside) if step.depth <= head.depth),
+                           len(inside))
+                found.append([step.text for step in inside[:end] if step.depth == head.depth + 1])
+        return found
+
+    def names(texts):
+        return [text.split("(")[0].split()[0] for text in texts]
+
+    order = [next((i for i, head in headings if head.name == name), None)
+             for name in ("WM_CREATE", "WM_SIZE", "WM_PAINT", "WM_DESTROY")]
+    assert None not in order and order == sorted(order), order
+    assert [names(c) for c in calls("WM_CREATE")] == [SETUP]
+    assert PAINT in [names(c) for c in calls("WM_PAINT")]
+    sizes = calls("WM_SIZE")  # each posts one paint
+    assert len(sizes) >= 5 and all(names(c) == ["glViewport", "PostMessageA"] and
+                                   "WM_PAINT" in c[1] for c in sizes), sizes
+    shown = " ".join(head.text for _, head in headings)
+    assert "SIZE_MAXIMIZED" in shown and "SIZE_MINIMIZED" in shown, shown
+    assert [names(c) for c in calls("WM_DESTROY")] == [RELEASE]
+    assert status == 0

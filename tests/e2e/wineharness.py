@@ -248,14 +248,25 @@ class Session:
     def wait(self, attempt, what, timeout=20.0):
         return wait_for(attempt, what, timeout * self.slowness)
 
+    def until(self, condition, what, timeout=20.0, buttons=True):
+        """The main window once condition(window) holds."""
+        def attempt():
+            win = self.window(buttons)
+            if not condition(win):
+                raise NotYet(f"saw window {win['window']}, client {win['client']}, "
+                             f"(visible, minimised, maximised) {win['state']}")
+            return win
+        return self.wait(attempt, what, timeout)
+
     # --- processes -------------------------------------------------------
-    def start(self, *argv):
-        """ARGV... under Wine in the background, tracked by pid. Its stdout
-        goes to a file, read with proc.output(): Wine's helper processes
-        inherit the handle, so a pipe would never reach its end."""
+    def start(self, *argv, log=None, **env):
+        """ARGV... under Wine in the background, tracked by pid, with Wine's
+        log to LOG and ENV added. Its stdout goes to a file, read with
+        proc.output(): Wine's helper processes inherit the handle, so a pipe
+        would never reach its end."""
         out = open(os.path.join(self.keep, f"stdout-{len(self.procs)}.txt"), "w+")
-        proc = subprocess.Popen([loader(argv[0]), *argv], env=self.env, stdout=out,
-                                stderr=self.log)
+        proc = subprocess.Popen([loader(argv[0]), *argv], env=dict(self.env, **env),
+                                stdout=out, stderr=log or self.log)
         proc.output = lambda: (out.seek(0), out.read())[1]
         self.procs.append(proc)
         return proc
@@ -281,9 +292,10 @@ class Session:
             raise RuntimeError(f"probe {args} failed with status {status}")
         return dict((line.split(" ", 1) + [""])[:2] for line in lines)
 
-    def window(self):
-        """The main window as the probe sees it, numbers as tuples of ints."""
-        info = self.probe("window")
+    def window(self, buttons=True):
+        """The main window as the probe sees it, numbers as tuples of ints;
+        without the caption buttons and the sizing corner unless asked."""
+        info = self.probe("window", *(() if buttons else ("plain",)))
         if info is None:
             raise NotYet("no window of class MinimalApp with the expected title")
 
