@@ -1,7 +1,5 @@
-"""scripts/trace.sh: what gltriangles.exe says to the platform, from Wine's
-relay log. Each call that the exe's code makes into USER32, GDI32, OPENGL32
-and GLU32 is one numbered line, under a heading for each message that
-reaches its window procedure.  timeline.py EXE PROBE64 [--raw]"""
+"""scripts/trace.sh: the exe's own calls into USER32, GDI32, OPENGL32 and
+GLU32 from Wine's relay log, under the messages its window procedure gets."""
 
 import os
 import re
@@ -56,7 +54,7 @@ Step = namedtuple("Step", "depth kind name text")  # kind: message, call or fold
 
 
 def image_of(exe):
-    """The addresses of EXE's image, as its PE header asks."""
+    """The addresses of EXE's image, from its PE header."""
     with open(exe, "rb") as f:
         head = f.read(1024)
     opt = struct.unpack_from("<I", head, 0x3C)[0] + 24
@@ -65,8 +63,7 @@ def image_of(exe):
     return range(base, base + struct.unpack_from("<I", head, opt + 56)[0])
 
 
-def low(raw):
-    """A 32-bit value, signed: 64-bit Wine shows whole registers."""
+def low(raw):  # 64-bit Wine shows whole registers
     value = int(raw, 16) & 0xFFFFFFFF
     return value - (1 << 32) if value >> 31 else value
 
@@ -101,8 +98,7 @@ def heading(name, wp, lp):
 
 
 def timeline(lines, image):
-    """The exe's calls and messages as Steps, from a +pid,+relay,+opengl log.
-    Its main thread is the one that makes the first call from its image."""
+    """Steps from a DEBUG log; the main thread makes the first call from the image."""
     steps, stack, names, thread = [], [], {low(hex(image.start)): "hInstance"}, None
 
     def emit(depth, kind, name, text):
@@ -153,17 +149,15 @@ def timeline(lines, image):
 
 
 def fold(steps):
-    """Each run of like messages (the same calls at the same depths, such
-    as the harness's hit tests) shown once and counted."""
+    """Runs of like messages (the same calls, such as the harness's hit tests) once."""
     out, i = [], 0
     while i < len(steps):
         end = i + 1
         while end < len(steps) and steps[end].depth > steps[i].depth:
             end += 1
-        block, more = steps[i:end], 0
+        block, more, after = steps[i:end], 0, lambda: steps[end + len(block):][:1]
         while block[0].kind == "message" and [s[:3] for s in steps[end:end + len(block)]] == \
-                [s[:3] for s in block] and (end + len(block) == len(steps) or
-                                            steps[end + len(block)].depth <= block[0].depth):
+                [s[:3] for s in block] and all(s.depth <= block[0].depth for s in after()):
             end, more = end + len(block), more + 1
         out += [block[0], *fold(block[1:])]
         if more:
@@ -181,9 +175,7 @@ def relay_only_the_exe(exe, env):
 
 
 def story(s, exe, log):
-    """The e2e suite's story, with Wine's log to LOG: the first picture, a
-    maximise, a drag of the sizing corner, a minimise and restore, then the
-    close button. Returns the exit status."""
+    """The e2e suite's story with Wine's log to LOG; returns the exit status."""
     relay_only_the_exe(exe, s.env)
     s.probe("dragfull")
     app = s.start(exe, log=log, WINEDEBUG=DEBUG)
@@ -227,14 +219,11 @@ def main(exe, probe64, raw=False):
     for number, step in enumerate(steps, 1):
         print(f"{number:4}  {'  ' * step.depth}{step.text}")
     print(f"{len(steps) + 1:4}  exit status {status}")
-    if raw:
-        print(f"Wine's whole log: {path}")
-    else:
-        os.remove(path)
+    print(f"Wine's whole log: {path}") if raw else os.remove(path)
     return status
 
 
 if __name__ == "__main__":
-    args = [arg for arg in sys.argv[1:] if arg != "--raw"]
+    args = [arg for arg in sys.argv[1:] if arg not in ("--raw", "--trace")]
     sys.exit(main(*args, raw="--raw" in sys.argv) if len(args) == 2 else
              "usage: timeline.py EXE PROBE64 [--raw]")

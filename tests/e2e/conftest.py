@@ -10,7 +10,7 @@ from wineharness import Session, arch_of, host32
 
 # Under emulation every 32-bit process takes about a minute to start: there
 # the cases that prove the PE32 exe end to end run, and the others say why not.
-CORE = {"test_window", "test_picture", "test_close_button"}
+CORE = {"test_window", "test_picture", "test_close_button", "test_trace"}
 INJECTED = {"test_register_failure", "test_create_failure"}
 
 def pytest_addoption(parser):

@@ -1,6 +1,7 @@
 """gltriangles.exe under Wine, used the way a person uses it. Run by pytest
 through CTest (CMakeLists.txt); `s` is the Wine session (conftest.py)."""
 
+import itertools
 import os
 import sys
 
@@ -169,38 +170,29 @@ RELEASE = ["wglMakeCurrent", "ReleaseDC", "wglDeleteContext", "PostQuitMessage"]
 
 
 def test_trace(s):
-    """scripts/trace.sh's story and filter (in this session: the script
-    itself would wait for the prefix that the suite holds)."""
+    """trace.sh's story and filter, in this session (the script itself would
+    wait for the prefix that the suite holds): the life of the window."""
     path = os.path.join(s.keep, "wine.log")
     with open(path, "w") as log:
-        status = timeline.story(s, s.exe, log)
+        assert timeline.story(s, s.exe, log) == 0
     with open(path, errors="replace") as log:
         steps = timeline.timeline(log, timeline.image_of(s.exe))
-    headings = [(i, step) for i, step in enumerate(steps) if step.kind == "message"]
+    under = {}  # message: for each of its headings, the calls straight under it
+    for i, head in enumerate(steps):
+        if head.kind == "message":
+            inside = itertools.takewhile(lambda step: step.depth > head.depth, steps[i + 1:])
+            under.setdefault(head.name, []).append(
+                [step.text for step in inside if step.depth == head.depth + 1])
 
-    def calls(name):
-        """The calls straight under each heading of message NAME, as text."""
-        found = []
-        for i, head in headings:
-            if head.name == name:
-                inside = steps[i + 1:]
-                end = next((n for n, step in enumerate(inside) if step.depth <= head.depth),
-                           len(inside))
-                found.append([step.text for step in inside[:end] if step.depth == head.depth + 1])
-        return found
-
-    def names(texts):
-        return [text.split("(")[0].split()[0] for text in texts]
-
-    order = [next((i for i, head in headings if head.name == name), None)
+    def names(calls):
+        return [text.split("(")[0].split()[0] for text in calls]
+    first = [next(i for i, step in enumerate(steps) if step.name == name)
              for name in ("WM_CREATE", "WM_SIZE", "WM_PAINT", "WM_DESTROY")]
-    assert None not in order and order == sorted(order), order
-    assert [names(c) for c in calls("WM_CREATE")] == [SETUP]
-    assert PAINT in [names(c) for c in calls("WM_PAINT")]
-    sizes = calls("WM_SIZE")  # each posts one paint
-    assert len(sizes) >= 5 and all(names(c) == ["glViewport", "PostMessageA"] and
-                                   "WM_PAINT" in c[1] for c in sizes), sizes
-    shown = " ".join(head.text for _, head in headings)
-    assert "SIZE_MAXIMIZED" in shown and "SIZE_MINIMIZED" in shown, shown
-    assert [names(c) for c in calls("WM_DESTROY")] == [RELEASE]
-    assert status == 0
+    assert first == sorted(first), first
+    assert [names(calls) for calls in under["WM_CREATE"]] == [SETUP]
+    assert PAINT in [names(calls) for calls in under["WM_PAINT"]]
+    assert len(under["WM_SIZE"]) >= 5 and all(  # each posts one paint
+        names(calls) == ["glViewport", "PostMessageA"] and "WM_PAINT" in calls[1]
+        for calls in under["WM_SIZE"]), under["WM_SIZE"]
+    assert "SIZE_MAXIMIZED" in str(steps) and "SIZE_MINIMIZED" in str(steps)
+    assert [names(calls) for calls in under["WM_DESTROY"]] == [RELEASE]
