@@ -72,7 +72,7 @@ def argument(kind, raw, text, names, frame):
     if kind in ("s", "x") or kind[0] == "&":
         return f'"{text}"' if kind == "s" else hex(int(raw, 16)) if kind == "x" else kind
     if kind == "h":
-        return names.get(low(raw)) or ("NULL" if not low(raw) else hex(int(raw, 16)))
+        return "NULL" if not low(raw) else names.get(low(raw), hex(int(raw, 16)))
     if kind == "PFD" and "flags" in (fields := dict(re.findall(r"(\w+) (\d+)", frame.traced))):
         flags = " | ".join(n for bit, n in NAMES["PFD"].items() if int(fields["flags"]) & bit)
         kind = "PFD_TYPE_RGBA" if fields["type"] == "0" else "PFD_TYPE_COLORINDEX"
@@ -136,7 +136,7 @@ def timeline(lines, image):
                 message=next((f for f in reversed(stack) if isinstance(f, str)), None)))
         elif m["name"] and hasattr(top, "ret") and (top.name, top.ret) == (m["name"], m["ret"]):
             frame, value = stack.pop(), low(m["retval"])
-            if frame.name in RESULTS:
+            if frame.name in RESULTS and value:  # NULL is no handle
                 names.setdefault(value, RESULTS[frame.name])
             result = names.get(value, hex(value) if value > 0xFFF else value)
             uses = "=" in SIGNATURES.get(frame.name, "")
