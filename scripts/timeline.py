@@ -177,16 +177,13 @@ def relay_only_the_exe(exe, env):
 def story(s, exe, log):
     """The e2e suite's story with Wine's log to LOG; returns the exit status."""
     relay_only_the_exe(exe, s.env)
-    s.probe("dragfull")
     app = s.start(exe, log=log, WINEDEBUG=DEBUG)
     # Finding the caption buttons takes a thousand hit tests: only when needed.
     s.wait(lambda: oracle.require_shown(s.window(buttons=False)), "the active window", 60.0)
     win = s.window()
     s.wait(lambda: oracle.require_picture(s.grab(), win, win), "the first picture")
-    s.click(*win["maxbutton"])
-    s.until(lambda w: w["state"] == (1, 0, 1), "the window to be maximised", buttons=False)
-    s.click(*s.window()["maxbutton"])
-    s.until(lambda w: w["window"] == win["window"], "the window to be restored", buttons=False)
+    s.probe("dragfull")
+    # The drag first: in Wine 10 a drag just after a restore gets no mouse input.
     x, y, width, height = win["window"]
     s.press(*win["grip"])
     s.move(win["grip"][0] + 30, win["grip"][1] + 20)
@@ -194,6 +191,10 @@ def story(s, exe, log):
     s.release()
     s.until(lambda w: w["movesize"] == (0,), "the end of the sizing loop", buttons=False)
     win = s.window()
+    s.click(*win["maxbutton"])
+    s.until(lambda w: w["state"] == (1, 0, 1), "the window to be maximised", buttons=False)
+    s.click(*s.window()["maxbutton"])
+    s.until(lambda w: w["window"] == win["window"], "the window to be restored", buttons=False)
     s.click(*win["minbutton"])
     s.until(lambda w: w["state"] == (1, 1, 0), "the window to be minimised", buttons=False)
     s.click(*s.window()["minbutton"])  # a minimised window's restore button

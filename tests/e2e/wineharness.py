@@ -1,31 +1,14 @@
-"""Drives a Win32 program under Wine on a private X server: the one place
-that sets up Wine (prefix, loader, environment) for the end-to-end tests,
-scripts/run.sh and the bench. Debian's python3-xlib drives X and Pillow
-holds the pixels.
+"""The one place that sets up Wine (prefix, loader, environment) and drives
+a program on a private Xvfb, for the e2e suite, run.sh, trace.sh and the
+bench; python3-xlib drives X and Pillow holds the pixels.
 
-    with Session("win32", keep="build/win32/tests/e2e/kept") as s:
-        app = s.start("build/win32/gltriangles.exe")  # Popen, + .output()
-        win = s.wait(s.window, "the main window")
-        shot = s.grab()                  # Shot of the Wine desktop
-        shot.rgb(x, y); shot.save_png(path, (x, y, w, h))
-        s.click(x, y); s.key("alt+F4"); s.press(x, y); s.move(x, y); s.release()
-        status = s.wait_exit(app)
-
-A Session takes a lock on the prefix, so runs that share it take turns;
-first ends whatever an earlier run killed outright left behind (the
-prefix's wineserver and its processes, our Xvfb); makes the prefix if it
-is not complete; starts Xvfb on a free display. On exit, also after a
-failure, it ends every process it started, the wineserver, then Xvfb.
-
-Every 64-bit run uses the 64-bit loader, so 64-bit work never needs host
-code that runs 32-bit programs. Queries go through the 64-bit probe even
-for a 32-bit exe: under emulation each 32-bit process takes a minute to
-start. Waits are scaled by `slowness` for a 32-bit exe under emulation.
-
-With poison (the default) Xvfb runs without MIT-SHM and Wine with
-MALLOC_PERTURB_, so never-written GL buffer memory is grey (0xAA), not
-zero: a picture that is never cleared then shows. Pass False to measure
-speed.
+A Session locks the prefix, first ends what a killed run left behind (the
+prefix's wineserver and its processes, our Xvfb), makes the prefix if it is
+not complete, starts Xvfb, and on exit ends everything it started. Every
+64-bit run uses the 64-bit loader, and queries go through the 64-bit probe:
+under emulation each 32-bit process takes a minute to start, and waits are
+scaled by `slowness`. With poison (the default) Xvfb runs without MIT-SHM
+and Wine with MALLOC_PERTURB_, so never-written GL memory shows as grey.
 
     wineharness.py prefix               make the prefix (a CTest fixture)
     wineharness.py run EXE PROBE64      run.sh: run, judge, close, exit status
