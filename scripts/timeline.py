@@ -1,5 +1,4 @@
-"""scripts/trace.sh: the exe's own calls into USER32, GDI32, OPENGL32 and
-GLU32 from Wine's relay log, under the messages its window procedure gets."""
+"""scripts/trace.sh: the exe's own calls, from Wine's relay log, under its messages."""
 
 import os
 import re
@@ -53,19 +52,17 @@ TRACE = re.compile(r"(?P<thread>\w+:\w+):trace:opengl:(\w+) (.*)")
 Step = namedtuple("Step", "depth kind name text")  # kind: message, call or fold
 
 
-def image_of(exe):
-    """The addresses of EXE's image, from its PE header."""
+def image_of(exe):  # where the PE header asks to be loaded
     with open(exe, "rb") as f:
         head = f.read(1024)
     opt = struct.unpack_from("<I", head, 0x3C)[0] + 24
-    base = struct.unpack_from("<Q", head, opt + 24)[0] if head[opt + 1] == 2 else \
-        struct.unpack_from("<I", head, opt + 28)[0]
+    fmt, at = ("<Q", opt + 24) if head[opt + 1] == 2 else ("<I", opt + 28)  # PE32+ or PE32
+    base = struct.unpack_from(fmt, head, at)[0]
     return range(base, base + struct.unpack_from("<I", head, opt + 56)[0])
 
 
-def low(raw):  # 64-bit Wine shows whole registers
-    value = int(raw, 16) & 0xFFFFFFFF
-    return value - (1 << 32) if value >> 31 else value
+def low(raw):  # signed 32 bits: 64-bit Wine shows whole registers
+    return ((int(raw, 16) + (1 << 31)) & 0xFFFFFFFF) - (1 << 31)
 
 
 def argument(kind, raw, text, names, frame):
@@ -94,7 +91,8 @@ def heading(name, wp, lp):
     x, y = (v - (v >> 15 << 16) for v in (lp & 0xFFFF, lp >> 16 & 0xFFFF))
     return {"WM_SIZE": f"WM_SIZE {x} x {y} ({NAMES['SIZE'].get(wp, wp)})",
             "WM_MOVE": f"WM_MOVE to {x}, {y}",
-            "WM_SYSCOMMAND": f"WM_SYSCOMMAND {NAMES['SC'].get(wp & 0xFFF0, hex(wp))}"}.get(name, name)
+            "WM_SYSCOMMAND": f"WM_SYSCOMMAND {NAMES['SC'].get(wp & 0xFFF0, hex(wp))}",
+            }.get(name, name)
 
 
 def timeline(lines, image):
