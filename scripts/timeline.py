@@ -126,13 +126,15 @@ def timeline(lines, image):
                 stack.append(m["msg"])
             elif stack:
                 stack.pop()
-        elif m["name"] and m["call"] == "Call" and (ours or isinstance(top, str)):
-            # A call straight from the window procedure may be a jump to it.
+        # Wine 10's user32 forwards DefWindowProcA to ntdll, as Windows does.
+        name = {"NtdllDefWindowProc_A": "DefWindowProcA"}.get(m["name"], m["name"])
+        if name and m["call"] == "Call" and (ours or isinstance(top, str) and
+                                               name == "DefWindowProcA"):  # a jump to it
             stack.append(SimpleNamespace(
-                name=m["name"], ret=m["ret"], depth=len(stack), shown=False, traced="",
+                name=name, ret=m["ret"], depth=len(stack), shown=False, traced="",
                 args=re.findall(r'(\w+)(?: L?"((?:[^"\\]|\\.)*)")?', m["args"]),
                 message=next((f for f in reversed(stack) if isinstance(f, str)), None)))
-        elif m["name"] and hasattr(top, "ret") and (top.name, top.ret) == (m["name"], m["ret"]):
+        elif name and hasattr(top, "ret") and (top.name, top.ret) == (name, m["ret"]):
             frame, value = stack.pop(), low(m["retval"])
             if frame.name in RESULTS and value:  # NULL is no handle
                 names.setdefault(value, RESULTS[frame.name])
@@ -164,9 +166,9 @@ def fold(steps):
     return out
 
 
-def relay_only_the_exe(exe, env):
-    """Relay just the four DLLs, and only the calls that EXE makes."""
-    for name, value in (("RelayInclude", "user32.*;gdi32.*;opengl32.*;glu32.*"),
+def relay_only_the_exe(exe, env):  # the four DLLs, and only calls that EXE makes
+    for name, value in (("RelayInclude", "user32.*;gdi32.*;opengl32.*;glu32.*;"
+                                         "ntdll.NtdllDefWindowProc_A"),
                         ("RelayFromInclude", os.path.basename(exe))):
         subprocess.run([WINE64, "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", name, "/d",
                         value, "/f"], env=env, check=True, stdout=subprocess.DEVNULL)
@@ -182,10 +184,10 @@ def story(s, exe, log):
     s.wait(lambda: oracle.require_picture(s.grab(), win, win), "the first picture")
     s.probe("dragfull")
     # The drag first: in Wine 10 a drag just after a restore gets no mouse input.
-    x, y, width, height = win["window"]
     s.press(*win["grip"])
     s.move(win["grip"][0] + 30, win["grip"][1] + 20)
-    s.until(lambda w: w["window"] == (x, y, width + 30, height + 20), "the drag", buttons=False)
+    grown = (*win["window"][:2], win["window"][2] + 30, win["window"][3] + 20)
+    s.until(lambda w: w["window"] == grown, "the drag", buttons=False)
     s.release()
     s.until(lambda w: w["movesize"] == (0,), "the end of the sizing loop", buttons=False)
     win = s.window()
@@ -223,6 +225,5 @@ def main(exe, probe64, raw=False):
 
 
 if __name__ == "__main__":
-    args = [arg for arg in sys.argv[1:] if arg not in ("--raw", "--trace")]
-    sys.exit(main(*args, raw="--raw" in sys.argv) if len(args) == 2 else
-             "usage: timeline.py EXE PROBE64 [--raw]")
+    sys.exit(main(*[a for a in sys.argv[1:] if a not in ("--raw", "--trace")],
+                  raw="--raw" in sys.argv))
