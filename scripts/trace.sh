@@ -4,6 +4,6 @@
 # that its window procedure was handling, from Wine's relay log:
 #   scripts/trace.sh [win32|win64] [--raw]
 # Headless (no DISPLAY) it plays the e2e suite's story: first picture,
-# maximise, drag, minimise and restore, close. With DISPLAY set it opens
+# drag, maximise and restore, minimise and restore, close. With DISPLAY set it opens
 # there for you to drive. --raw keeps Wine's whole log.
 exec "$(dirname "$0")/run.sh" --trace "$@"
