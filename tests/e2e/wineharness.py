@@ -101,6 +101,16 @@ def end_leftovers(prefix):
     """Ends what a run killed with SIGKILL left: the prefix's wineserver with
     every Wine process on it, and the Xvfb whose pid it noted."""
     stop_server(prefix)
+    # A Wine process whose server went away outright is out of its reach.
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/comm") as f, open(f"/proc/{pid}/environ", "rb") as env:
+                name = f.read().strip()
+                if (name.endswith(".exe") or name.startswith("wine")) and \
+                        f"WINEPREFIX={prefix}\0".encode() in env.read():
+                    os.kill(int(pid), signal.SIGKILL)
+        except OSError:
+            pass
     try:
         with open(prefix + ".xvfb") as f:
             pid = int(f.read())
