@@ -13,10 +13,12 @@ cd "$(dirname "$0")/.."
 host32
 arch=
 trace=
+raw=
 for arg in "$@"; do
     case $arg in
         win32|win64) arch=$arg ;;
-        --trace|--raw) trace="$trace $arg" ;;  # from scripts/trace.sh
+        --trace) trace=yes ;;  # these two from scripts/trace.sh
+        --raw) raw=--raw ;;
         *) echo "usage: $0 [win32|win64]" >&2; exit 2 ;;
     esac
 done
@@ -40,5 +42,5 @@ cmake --build --preset "$arch"
 exe=build/$arch/gltriangles.exe
 probe64=build/$arch/tests/e2e/e2e_probe64.exe
 [ "$arch" = win64 ] && probe64=build/win64/tests/e2e/e2e_probe.exe
-[ -z "$trace" ] || exec /usr/bin/python3 -E -B scripts/timeline.py "$exe" "$probe64" $trace
+[ -z "$trace" ] || exec /usr/bin/python3 -E -B scripts/timeline.py "$exe" "$probe64" $raw
 exec /usr/bin/python3 -E -B tests/e2e/wineharness.py run "$exe" "$probe64"

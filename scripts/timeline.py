@@ -225,5 +225,4 @@ def main(exe, probe64, raw=False):
 
 
 if __name__ == "__main__":
-    sys.exit(main(*[a for a in sys.argv[1:] if a not in ("--raw", "--trace")],
-                  raw="--raw" in sys.argv))
+    sys.exit(main(*[a for a in sys.argv[1:] if a != "--raw"], raw="--raw" in sys.argv))
