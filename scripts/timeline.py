@@ -72,8 +72,8 @@ def argument(kind, raw, text, names, frame):
         return "NULL" if not low(raw) else names.get(low(raw), hex(int(raw, 16)))
     if kind == "PFD" and "flags" in (fields := dict(re.findall(r"(\w+) (\d+)", frame.traced))):
         flags = " | ".join(n for bit, n in NAMES["PFD"].items() if int(fields["flags"]) & bit)
-        kind = "PFD_TYPE_RGBA" if fields["type"] == "0" else "PFD_TYPE_COLORINDEX"
-        return f"&pfd{{{flags}, {kind}, {fields['color']} colour bits}}"
+        pixels = "PFD_TYPE_RGBA" if fields["type"] == "0" else "PFD_TYPE_COLORINDEX"
+        return f"&pfd{{{flags}, {pixels}, {fields['color']} colour bits}}"
     if kind == "WM":
         return NAMES["WM"].get(low(raw), frame.message)
     return NAMES[kind].get(low(raw), hex(low(raw))) if kind in NAMES else str(low(raw))
