@@ -102,11 +102,14 @@ def end_leftovers(prefix):
     every Wine process on it, and the Xvfb whose pid it noted."""
     stop_server(prefix)
     # A Wine process whose server went away outright is out of its reach.
+    # Only ours: the same path in another root (a chroot) is another prefix.
+    root = os.stat("/")
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
             with open(f"/proc/{pid}/comm") as f, open(f"/proc/{pid}/environ", "rb") as env:
-                name = f.read().strip()
+                name, theirs = f.read().strip(), os.stat(f"/proc/{pid}/root")
                 if (name.endswith(".exe") or name.startswith("wine")) and \
+                        (theirs.st_dev, theirs.st_ino) == (root.st_dev, root.st_ino) and \
                         f"WINEPREFIX={prefix}\0".encode() in env.read():
                     os.kill(int(pid), signal.SIGKILL)
         except OSError:
