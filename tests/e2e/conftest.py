@@ -10,11 +10,11 @@ from wineharness import Session, arch_of, host32
 
 # Under emulation every 32-bit process takes about a minute to start: there
 # the cases that prove the PE32 exe end to end run, and the others say why not.
-CORE = {"test_window", "test_picture", "test_close_button", "test_trace"}
-INJECTED = {"test_register_failure", "test_create_failure"}
+CORE = {"test_window", "test_picture", "test_close_button", "test_trace",
+        "test_register_failure", "test_create_failure"}
 
 def pytest_addoption(parser):
-    for option in ("--exe", "--probe", "--probe64", "--keep"):
+    for option in ("--exe", "--fault", "--probe64", "--keep"):
         parser.addoption(option, required=True)
 
 
@@ -27,16 +27,13 @@ def wine(request):
                     "(scripts/deps.sh says why)")
     keep = request.config.getoption("--keep")
     with Session(arch, keep, request.config.getoption("--probe64")) as session:
-        session.exe, session.launcher = exe, request.config.getoption("--probe")
+        session.exe, session.fault = exe, request.config.getoption("--fault")
         yield session
 
 
 @pytest.fixture
 def s(wine, request):
     name = request.node.name
-    if wine.slowness > 1 and name in INJECTED:
-        pytest.skip("32-bit programs are emulated here, and an emulated child dies of "
-                    "the injected fault DLL before it shows its message box")
     if wine.slowness > 1 and name not in CORE:
         pytest.skip("32-bit programs are emulated here: only the core cases run")
     wine.keep = os.path.join(request.config.getoption("--keep"), name)

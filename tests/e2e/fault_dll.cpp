@@ -1,10 +1,14 @@
-// Loaded into gltriangles.exe by "e2e_probe launch" before WinMain runs, to
-// make the platform refuse what WinMain asks for:
+// Built as a glu32.dll that the tests put beside a copy of gltriangles.exe.
+// Wine loads a DLL from the exe's folder before its own, so this one is
+// loaded on the main thread before WinMain runs, with no thread of ours in
+// the process. Led by the environment it makes the platform refuse what
+// WinMain asks for:
 //   GLTRIANGLES_E2E_FAULT=register  "MinimalApp" is already registered for
 //                                    the exe's instance, so RegisterClassA fails
-//   GLTRIANGLES_E2E_FAULT=create     a CBT hook on the main thread vetoes the
+//   GLTRIANGLES_E2E_FAULT=create     a CBT hook on this thread vetoes the
 //                                    creation of a "MinimalApp" window
 #include <windows.h>
+#include <GL/gl.h>
 
 #include <string.h>
 
@@ -22,21 +26,14 @@ LRESULT CALLBACK RefuseMainWindow(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(NULL, code, wParam, lParam);
 }
 
-// The launcher shares (first in its mapping) the id of the thread that it created suspended,
-// the one that will run WinMain; we run on a thread of our own.
-DWORD MainThreadId()
-{
-    HANDLE shared = OpenFileMappingA(FILE_MAP_READ, FALSE, "gltriangles_e2e_fault");
-    if (shared == NULL) return 0;
-    const DWORD* id = static_cast<const DWORD*>(
-        MapViewOfFile(shared, FILE_MAP_READ, 0, 0, sizeof(DWORD)));
-    const DWORD found = id != NULL ? *id : 0;
-    if (id != NULL) UnmapViewOfFile(id);
-    CloseHandle(shared);
-    return found;
-}
-
 }  // namespace
+
+// The one call the exe imports from glu32, as GLU defines it.
+extern "C" __declspec(dllexport) void WINAPI gluOrtho2D(GLdouble left, GLdouble right,
+                                                       GLdouble bottom, GLdouble top)
+{
+    glOrtho(left, right, bottom, top, -1.0, 1.0);
+}
 
 BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
 {
@@ -52,9 +49,7 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
         return RegisterClassA(&wc) != 0;
     }
     if (strcmp(fault, "create") == 0) {
-        const DWORD mainThread = MainThreadId();
-        return mainThread != 0 &&
-               SetWindowsHookExA(WH_CBT, RefuseMainWindow, self, mainThread) != NULL;
+        return SetWindowsHookExA(WH_CBT, RefuseMainWindow, self, GetCurrentThreadId()) != NULL;
     }
     return FALSE;
 }

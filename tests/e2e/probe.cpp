@@ -9,14 +9,10 @@
 //                              and the error icon as expected and as placed
 //   e2e_probe dragfull         turn on "show window contents while dragging",
 //                              as a Windows desktop has it by default
-//   e2e_probe launch FAULT EXE start EXE suspended, load e2e_fault.dll into it
-//                              for FAULT (register|create), resume it and exit
-//                              with its exit status
 //
 // Exit status 3 means "not there (yet)", so the host can poll.
 #include <windows.h>
 
-#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -190,7 +186,15 @@ int MessageBoxInfo()
     printf("title %s\n", text);
     DWORD pid = 0;
     GetWindowThreadProcessId(box, &pid);
-    printf("pid %lu\n", pid);
+    // Which exe showed it: the tests launch a copy of their own.
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    char image[MAX_PATH] = "";
+    DWORD size = sizeof image;
+    if (process != NULL) {
+        QueryFullProcessImageNameA(process, 0, image, &size);
+        CloseHandle(process);
+    }
+    printf("image %s\n", image);
     printf("owner %d\n", GetWindow(box, GW_OWNER) != NULL ? 1 : 0);
     printf("state %d %d\n", IsWindowVisible(box) ? 1 : 0, GetForegroundWindow() == box ? 1 : 0);
     char buttons[256] = "";
@@ -208,88 +212,6 @@ int DragFullWindows()
     return on ? 0 : 1;
 }
 
-// What e2e_fault.dll reads from the mapping of this name.
-struct FaultShare {
-    DWORD mainThread;
-    char dll[MAX_PATH];
-};
-
-int Launch(const char* fault, const char* exe)
-{
-    // The DLL reads the fault to inject from the environment it inherits.
-    SetEnvironmentVariableA("GLTRIANGLES_E2E_FAULT", fault);
-
-    char dll[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(NULL, dll, MAX_PATH);
-    char* slash = strrchr(dll, '\\');
-    if (length == 0 || slash == NULL ||
-        static_cast<size_t>(slash - dll) + sizeof "\\e2e_fault.dll" > sizeof dll) {
-        return 101;
-    }
-    memcpy(slash, "\\e2e_fault.dll", sizeof "\\e2e_fault.dll");
-
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof si);
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    char commandLine[MAX_PATH + 2];
-    snprintf(commandLine, sizeof commandLine, "\"%s\"", exe);
-    if (!CreateProcessA(exe, commandLine, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL,
-                        &si, &pi)) {
-        fprintf(stderr, "CreateProcess failed: %lu\n", GetLastError());
-        return 102;
-    }
-
-    // Shared with the child: the id of the thread that will run WinMain,
-    // which the DLL hooks, and the DLL's path. Mapped into the child by the
-    // platform rather than written into it, since an emulator's processes
-    // do not see memory written from outside them where it was written.
-    HANDLE shared = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0,
-                                       sizeof(FaultShare), "gltriangles_e2e_fault");
-    FaultShare* share = shared != NULL ? static_cast<FaultShare*>(MapViewOfFile(
-                                             shared, FILE_MAP_WRITE, 0, 0, sizeof(FaultShare)))
-                                       : NULL;
-    typedef LONG(WINAPI * MapViewFn)(HANDLE, HANDLE, PVOID*, ULONG_PTR, SIZE_T,
-                                     PLARGE_INTEGER, PSIZE_T, DWORD, ULONG, ULONG);
-    const MapViewFn mapView = reinterpret_cast<MapViewFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtMapViewOfSection")));
-    void* remote = NULL;
-    SIZE_T viewSize = 0;
-    if (share == NULL || mapView == NULL ||
-        mapView(shared, pi.hProcess, &remote, 0, 0, NULL, &viewSize, 2 /* ViewUnmap */, 0,
-                PAGE_READONLY) != 0) {
-        fprintf(stderr, "could not share with the child: %lu\n", GetLastError());
-        TerminateProcess(pi.hProcess, 104);
-        return 104;
-    }
-    share->mainThread = pi.dwThreadId;
-    memcpy(share->dll, dll, sizeof share->dll);
-
-    // LoadLibraryA(dll) on a thread of the child, before its WinMain runs.
-    // Under emulation the child takes a minute or more to come up.
-    FARPROC load = GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA");
-    HANDLE thread = CreateRemoteThread(
-        pi.hProcess, NULL, 0,
-        reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(load)),
-        static_cast<char*>(remote) + offsetof(FaultShare, dll), 0, NULL);
-    DWORD loaded = 0;
-    if (thread == NULL || WaitForSingleObject(thread, 300000) != WAIT_OBJECT_0 ||
-        !GetExitCodeThread(thread, &loaded) || loaded == 0) {
-        fprintf(stderr, "could not load %s into the child: %lu\n", dll, GetLastError());
-        TerminateProcess(pi.hProcess, 103);
-        return 103;
-    }
-    CloseHandle(thread);
-
-    printf("pid %lu\n", pi.dwProcessId);
-    fflush(stdout);
-    ResumeThread(pi.hThread);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    DWORD status = 0;
-    GetExitCodeProcess(pi.hProcess, &status);
-    return static_cast<int>(status);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -300,7 +222,6 @@ int main(int argc, char** argv)
     }
     if (argc == 2 && strcmp(argv[1], "msgbox") == 0) return MessageBoxInfo();
     if (argc == 2 && strcmp(argv[1], "dragfull") == 0) return DragFullWindows();
-    if (argc == 4 && strcmp(argv[1], "launch") == 0) return Launch(argv[2], argv[3]);
-    fputs("usage: e2e_probe window|msgbox|dragfull|launch register|create EXE\n", stderr);
+    fputs("usage: e2e_probe window|msgbox|dragfull\n", stderr);
     return 2;
 }
