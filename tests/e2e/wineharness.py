@@ -233,7 +233,9 @@ class Session:
         self.end_case()
         if hasattr(self, "x"):
             self.x.close()
-        stop_server(self.prefix)
+        # Wine 10 can leave services.exe and its kin hung after the server
+        # ends; the next session would end them, but nothing should outlive us.
+        end_leftovers(self.prefix)
         if hasattr(self, "xvfb"):
             self.xvfb.terminate()
             self.xvfb.wait()
