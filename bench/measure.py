@@ -21,7 +21,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 from oracle import (TOLERANCE, NotYet, client_triangles, colour_at,  # noqa: E402
                     expected_picture, require_shown)
-from wineharness import Session, Shot  # noqa: E402
+from wineharness import Session, save_png  # noqa: E402
 
 RESIZE_STEP = (5, 3)     # pixels per step while growing; shrinking mirrors it
 STEP_PERIOD = 0.05       # seconds per resize step, a brisk drag
@@ -85,7 +85,7 @@ class BenchSession(Session):
         x, y, w, h = self.desktop()
         screen = Image.frombuffer("RGB", self.fb_size, self.fb[self.fb_base:], "raw", "BGRX",
                                   self.fb_stride, 1)
-        return Shot(screen.crop((x, y, x + w, y + h))).save_png(path)
+        return save_png(screen, path, (x, y, w, h))
 
     def paints(self):
         return sum(":glClear " in line for line in self.trace())

@@ -3,7 +3,6 @@ point and the expected picture, for the end-to-end tests, run.sh and the
 bench alike."""
 
 
-
 class NotYet(Exception):
     """Raised by an attempt that a wait should try again."""
 
@@ -73,7 +72,7 @@ def require_picture(shot, win, creation):
     expected = expected_picture(w, h, w0, h0)
     if len(expected) < 500:
         raise AssertionError(f"only {len(expected)} sample points to judge in {w}x{h}")
-    seen = ((p, want, shot.rgb(x0 + p[0], y0 + p[1])) for p, want in expected.items())
+    seen = ((p, want, shot.getpixel((x0 + p[0], y0 + p[1]))) for p, want in expected.items())
     wrong = [(p, want, got) for p, want, got in seen if off(want, got)]
     if wrong:
         raise NotYet(

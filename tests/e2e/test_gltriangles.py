@@ -7,7 +7,7 @@ import shutil
 import sys
 
 from oracle import NotYet, off, require_picture, require_shown
-from wineharness import ROOT, windows_path
+from wineharness import ROOT, save_png, windows_path
 
 sys.path.insert(0, os.path.join(ROOT, "scripts"))
 import timeline  # noqa: E402  scripts/trace.sh's own code
@@ -39,7 +39,7 @@ def assert_picture(s, win, what):
     try:
         return s.wait(attempt, what)
     except AssertionError as failure:
-        path = last[0].save_png(os.path.join(s.keep, "wrong-picture.png"))
+        path = save_png(last[0], os.path.join(s.keep, "wrong-picture.png"))
         raise AssertionError(f"{failure}\nscreenshot kept at {path}") from None
 
 
@@ -73,10 +73,10 @@ def assert_error_icon(s, box):
     opaque = [(x + i % w, y + i // w, tuple(bytes.fromhex(pixels[6 * i:6 * i + 6])))
               for i in range(w * h) if pixels[6 * i] != "."]
     assert len(opaque) > w * h // 4, "the expected icon is mostly see-through"
-    seen = ((px, py, want, shot.rgb(px, py)) for px, py, want in opaque)
+    seen = ((px, py, want, shot.getpixel((px, py))) for px, py, want in opaque)
     wrong = [(px, py, want, got) for px, py, want, got in seen if off(want, got)]
     if wrong:
-        path = shot.save_png(os.path.join(s.keep, "wrong-icon.png"))
+        path = save_png(shot, os.path.join(s.keep, "wrong-icon.png"))
         raise AssertionError(f"{len(wrong)} of {len(opaque)} icon pixels differ, first "
                              f"(x, y, expected, actual): {wrong[:4]}\nscreenshot kept at {path}")
 
@@ -95,7 +95,7 @@ def test_window(s):
 def test_picture(s):
     _, win = launch(s)
     # For people: the window as it first appears.
-    s.first_picture.save_png(os.path.join(s.keep, "screenshot.png"), win["window"])
+    save_png(s.first_picture, os.path.join(s.keep, "screenshot.png"), win["window"])
 
 
 def test_maximise_restore(s):

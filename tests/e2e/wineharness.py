@@ -154,21 +154,12 @@ def make_prefix(prefix=PREFIX, log=subprocess.DEVNULL):
     print(f"made it in {time.monotonic() - started:.0f} s", file=sys.stderr)
 
 
-class Shot:
-    """An RGB grab of the Wine desktop; (x, y) are Win32 screen coordinates."""
-
-    def __init__(self, image):
-        self.image, self.pixels = image, image.load()
-        self.width, self.height = image.size
-
-    def rgb(self, x, y):
-        return self.pixels[x, y]
-
-    def save_png(self, path, box=None):
-        x, y, w, h = box or (0, 0, self.width, self.height)
-        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-        self.image.crop((x, y, x + w, y + h)).save(path)
-        return path
+def save_png(image, path, box=None):
+    """Saves IMAGE, or its part BOX (x, y, w, h), as a PNG file at PATH."""
+    x, y, w, h = box or (0, 0, *image.size)
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    image.crop((x, y, x + w, y + h)).save(path)
+    return path
 
 
 class Session:
@@ -320,10 +311,11 @@ class Session:
         return self.geometry
 
     def grab(self):
-        """The Wine desktop as the X server shows it (without the pointer)."""
+        """The Wine desktop as the X server shows it (without the pointer), as
+        an RGB image whose (x, y) are Win32 screen coordinates."""
         x, y, w, h = self.desktop()
         raw = self.x.screen().root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
-        return Shot(Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX"))
+        return Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX")
 
     def fake(self, kind, detail=0, **where):
         xtest.fake_input(self.x, kind, detail, **where)
@@ -375,7 +367,7 @@ def run(exe, probe64):
             wrong = None
         except AssertionError as failure:
             shot, wrong = s.grab(), failure
-        path = shot.save_png(os.path.join(ROOT, "build", "screenshot.png"), win["window"])
+        path = save_png(shot, os.path.join(ROOT, "build", "screenshot.png"), win["window"])
         print(f"Screenshot saved to {path}")
         if wrong:
             print(f"the picture is wrong: {wrong}", file=sys.stderr)
