@@ -23,8 +23,9 @@ def wine(request):
     exe = request.config.getoption("--exe")
     arch = arch_of(exe)
     if arch == "win32" and host32() == "none":
-        pytest.skip("this host cannot run 32-bit programs and has no emulator for them "
-                    "(scripts/deps.sh says why)")
+        why = ("forced by GLTRIANGLES_HOST32" if os.environ.get("GLTRIANGLES_HOST32_FORCED")
+               else "scripts/deps.sh says why")
+        pytest.skip(f"this host cannot run 32-bit programs and has no emulator for them ({why})")
     keep = request.config.getoption("--keep")
     with Session(arch, keep, request.config.getoption("--probe64")) as session:
         session.exe, session.fault = exe, request.config.getoption("--fault")
