@@ -14,6 +14,7 @@ and Wine with MALLOC_PERTURB_, so never-written GL memory shows as grey.
     wineharness.py run EXE PROBE64      run.sh: run, judge, close, exit status
 """
 
+import contextlib
 import fcntl
 import os
 import shutil
@@ -224,12 +225,15 @@ class Session:
         self.end_case()
         if hasattr(self, "x"):
             self.x.close()
-        # Wine 10 can leave services.exe and its kin hung after the server
-        # ends; the next session would end them, but nothing should outlive us.
-        end_leftovers(self.prefix)
         if hasattr(self, "xvfb"):
             self.xvfb.terminate()
             self.xvfb.wait()
+            # Ended cleanly: nothing left for end_leftovers to SIGKILL.
+            with contextlib.suppress(FileNotFoundError):
+                os.remove(self.prefix + ".xvfb")
+        # Wine 10 can leave services.exe and its kin hung after the server
+        # ends; the next session would end them, but nothing should outlive us.
+        end_leftovers(self.prefix)
         if hasattr(self, "log"):
             self.log.close()
         self.lock.close()
