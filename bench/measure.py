@@ -9,19 +9,14 @@ import shutil
 import statistics
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 
-from PIL import Image
 from Xlib import X
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-
-from oracle import (TOLERANCE, NotYet, client_triangles, colour_at,  # noqa: E402
-                    expected_picture, require_shown)
-from wineharness import Session, save_png  # noqa: E402
+from wineharness.oracle import TOLERANCE, client_triangles, colour_at, expected_picture
+from wineharness.session import Session, save_png
+from wineharness.wait import NotYet, wait_for
 
 RESIZE_STEP = (5, 3)     # pixels per step while growing; shrinking mirrors it
 STEP_PERIOD = 0.05       # seconds per resize step, a brisk drag
@@ -35,11 +30,11 @@ class BenchSession(Session):
     on), with the X screen mapped into our memory and each launch's part of
     Wine's log at hand."""
 
-    def __init__(self, arch, keep, probe64, prefix):
+    def __init__(self, evidence_dir, probe, prefix):
         # The framebuffer in a file, and no cursor, which Xvfb would draw
         # into it right where the resize drags the sizing corner.
         self.fbdir = tempfile.mkdtemp(prefix="gltriangles-bench-")
-        super().__init__(arch, keep, probe64, prefix=prefix, poison=False,
+        super().__init__(evidence_dir, probe, prefix=prefix, grey_unwritten_memory=False,
                          xvfb_args=("-fbdir", self.fbdir, "-nocursor"))
 
     def __enter__(self):
@@ -78,14 +73,6 @@ class BenchSession(Session):
         with open(self.log.name, errors="replace") as f:
             f.seek(self.trace_from)
             return f.readlines()
-
-    def save_screen(self, path):
-        """The Wine desktop as the framebuffer holds it: what the bench saw
-        when a check gave up."""
-        x, y, w, h = self.desktop()
-        screen = Image.frombuffer("RGB", self.fb_size, self.fb[self.fb_base:], "raw", "BGRX",
-                                  self.fb_stride, 1)
-        return save_png(screen, path, (x, y, w, h))
 
     def paints(self):
         return sum(":glClear " in line for line in self.trace())
@@ -132,7 +119,7 @@ class Pictures:
             if session.fb[at:at + 3] == session.fb[at + 4:at + 7]:
                 raise NotYet("no frame yet")
 
-        session.wait(drawn, "the window's frame")
+        wait_for(drawn, "the window's frame")
         self.frame = tuple(session.fb[at + 2 - i] for i in range(3))
         self.cache = {}
 
@@ -243,7 +230,7 @@ def one_run(s, pictures, name, exe, arch, grip, idle_s, steps):
     start = raw_clock()
     proc = s.launch(exe)
     if s.wait_shown(first, START_TIMEOUT) is None:
-        shot = s.save_screen(os.path.join(s.keep, f"no-picture-{name}-{arch}.png"))
+        shot = save_png(s.grab(), os.path.join(s.evidence_dir, f"no-picture-{name}-{arch}.png"))
         raise RuntimeError(f"{name} {arch}: no correct picture within {START_TIMEOUT:.0f} s; "
                            f"the screen is in {shot}")
     shown = raw_clock()
@@ -268,7 +255,7 @@ def one_run(s, pictures, name, exe, arch, grip, idle_s, steps):
     out["rss_peak_kib"] = peak_rss_kib(proc.pid)
     # XTest keys go to whichever window has the focus, and right after the
     # first picture that need not be this one yet.
-    s.wait(lambda: require_shown(s.window()), "an active window")
+    s.shown_window(proc)
     s.key("alt+F4")
     try:
         out["exit"] = s.wait_exit(proc, 10)
@@ -294,12 +281,12 @@ def resize(s, pictures, name, grip, steps):
     wanted = [pictures.get(name, *size) for size in sizes]
     paints0 = s.paints() if name == "gltriangles" else None
     # Straight through XTest, not s.move: the grip is in X screen pixels.
-    s.fake(X.MotionNotify, x=gx, y=gy)
-    s.fake(X.ButtonPress, 1)
+    s.send_input(X.MotionNotify, x=gx, y=gy)
+    s.send_input(X.ButtonPress, 1)
     time.sleep(STEP_PERIOD)
     starts, firsts, held, flickered = [], [], 0, 0
     for n, (picture, edges) in zip(offsets, wanted):
-        s.fake(X.MotionNotify, x=gx + n * dx, y=gy + n * dy)
+        s.send_input(X.MotionNotify, x=gx + n * dx, y=gy + n * dy)
         start = raw_clock()
         starts.append(start)
         first, shown, lost = None, False, False
@@ -314,7 +301,7 @@ def resize(s, pictures, name, grip, steps):
         held += s.shows(picture)
         flickered += lost
         firsts.append(first)
-    s.fake(X.ButtonRelease, 1)
+    s.send_input(X.ButtonRelease, 1)
     s.wait_shown(pictures.get(name, pictures.w0, pictures.h0)[0], 1.0)
     shown_ms = [f * 1000 for f in firsts if f is not None]
     out = {"steps_held": held, "steps_shown": len(shown_ms), "steps_flickered": flickered,

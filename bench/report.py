@@ -12,9 +12,9 @@ import subprocess
 import sys
 import time
 
-from measure import (RESIZE_STEP, ROOT, STEP_PERIOD, BenchSession, Pictures, one_run,
-                     pe_info, require_shown)
-from wineharness import WINE64, host32
+from bench.measure import RESIZE_STEP, STEP_PERIOD, BenchSession, Pictures, one_run, pe_info
+from wineharness.prefix import ROOT, WINE64, host32
+from wineharness.session import probe_in
 
 NAMES = ("gltriangles", "baseline")
 
@@ -22,11 +22,13 @@ NAMES = ("gltriangles", "baseline")
 def plan():
     """The arch measured in full, the other one if it is timed at start-up,
     and why: 32-bit where this host runs it natively, as the program ships,
-    and 64-bit otherwise, since emulated 32-bit figures say nothing."""
+    and 64-bit otherwise, since emulated 32-bit figures are qemu's."""
     how = host32()
     if how == "native":
         return "win32", "win64", "this host runs 32-bit programs natively"
-    return "win64", None, f"32-bit programs are {how} here, so win32 is not timed"
+    if how == "emulated":
+        return "win64", "win32", "32-bit programs are emulated here, so win32 is timed at start-up only"
+    return "win64", None, "32-bit programs cannot run here, so win32 is not timed"
 
 
 def main():
@@ -44,7 +46,7 @@ def main():
     exes = {(name, arch): os.path.join(args.builds, arch, path)
             for arch in ("win32", "win64")
             for name, path in zip(NAMES, ("gltriangles.exe", "bench/baseline.exe"))}
-    probe = os.path.join(args.builds, "win64", "tests", "e2e", "e2e_probe.exe")  # 64-bit
+    probe = probe_in(os.path.join(args.builds, "win64"))
     for exe in [*exes.values(), probe]:
         if not os.path.exists(exe):
             sys.exit(f"missing {exe}: build the presets win32 and win64 first")
@@ -55,12 +57,12 @@ def main():
     results = {(name, arch): [] for arch, _, _ in measured for name in NAMES}
     keep = os.path.join(args.builds, "bench-kept")  # Wine's log, and screens on failure
     shutil.rmtree(keep, ignore_errors=True)
-    with BenchSession(full, keep, probe, args.prefix) as s:
+    with BenchSession(keep, probe, args.prefix) as s:
         s.probe("dragfull")  # show the contents while sizing, as Windows does
         # Both windows have the same geometry: take it from the program, in
         # an unmeasured launch that also warms the caches.
         proc = s.launch(exes[("gltriangles", full)])
-        win = s.wait(lambda: require_shown(s.window()), "an active main window")
+        win = s.shown_window(proc, hit_tests=True)
         pictures = Pictures(s, win)
         s.key("alt+F4")
         s.wait_exit(proc)

@@ -5,11 +5,14 @@
 # Options go to bench/report.py (--runs, --idle, --steps).
 set -eu
 cd "$(dirname "$0")/.."
+. scripts/host32.sh
 
 ./scripts/deps.sh bench
+host32
 for preset in win32 win64; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
-# Debian's interpreter, which has Debian's python3-xlib and Pillow.
-exec /usr/bin/python3 -E -B bench/report.py "$@"
+# Debian's interpreter, which has Debian's python3-xlib and Pillow; -m finds
+# the harness in the working directory, the source tree.
+exec /usr/bin/python3 -E -B -m bench.report "$@"

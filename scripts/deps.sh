@@ -1,16 +1,20 @@
 #!/bin/sh
-# Installs the Debian packages that a task needs, if any are missing, and
-# where the kernel runs no 32-bit code, Debian's user-mode emulator for them.
+# Installs the Debian packages that a task needs, if any are missing:
 #   scripts/deps.sh run win32|win64   build one exe and run it under Wine
 #   scripts/deps.sh test              the unit and end-to-end tests
 #   scripts/deps.sh bench             the benchmark
-# It needs root or sudo only when there is something to change.
+# Where a task runs the 32-bit exe and the kernel runs no i386 code itself,
+# it first brings a current qemu and registers it for i386 programs. A
+# GLTRIANGLES_HOST32 set by the user only picks a path: then nothing is
+# registered. It needs root or sudo only when there is something to change.
 set -eu
 . "$(dirname "$0")/host32.sh"
 
 COMMON="cmake ninja-build wine64 xvfb xauth fonts-wine python3 python3-xlib python3-pil"
-WIN64="g++-mingw-w64-x86-64 libgl1 libgl1-mesa-dri libglx-mesa0"
-WIN32="g++-mingw-w64-i686 wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386"
+# The harness's probe is always 64-bit. Only the win32 thread model: it is
+# the one the builds use, and the posix one doubles the download.
+WIN64="g++-mingw-w64-x86-64-win32 libgl1 libgl1-mesa-dri libglx-mesa0"
+WIN32="g++-mingw-w64-i686-win32 wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386"
 TESTS="g++ libgtest-dev python3-pytest binutils-mingw-w64-i686 binutils-mingw-w64-x86-64"
 
 case "${1:-} ${2:-}" in
@@ -19,16 +23,6 @@ case "${1:-} ${2:-}" in
     "test "|"bench ") wanted="$COMMON $WIN64 $WIN32 $TESTS" ;;
     *) echo "usage: $0 run win32|win64 | test | bench" >&2; exit 2 ;;
 esac
-
-host32
-# A 32-bit exe on a kernel that cannot run it: bring Debian's emulator
-# (unless "none" was forced, to try that path).
-emulate=""
-case "$wanted $GLTRIANGLES_HOST32/${GLTRIANGLES_HOST32_FORCED:-}" in
-    *wine32:i386*" none/") emulate=1 ;;
-    *wine32:i386*" emulated/1") emulate=1 ;;
-esac
-[ -n "$emulate" ] && wanted="$wanted qemu-user-static"
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then
@@ -45,6 +39,69 @@ installed() {
     [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
 }
 
+updated=""
+apt_install() {
+    [ -n "$updated" ] || as_root apt-get update -q
+    updated=1
+    as_root env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -q --no-install-recommends "$@"
+}
+
+major() {  # of an installed package's version: 1:10.0.2+ds-2 is 10
+    dpkg-query -W -f='${Version}' "$1" 2>/dev/null | sed 's/^[0-9]*://; s/[^0-9].*//'
+}
+
+# qemu before 8.0 kept a flat table of every guest page and walked it on each
+# mmap; Wine reserves most of the 32-bit address space, so every 32-bit
+# process took about a minute to start (8.0 keeps an interval tree).
+QEMU_MIN=8
+BINFMT=/proc/sys/fs/binfmt_misc
+
+bring_emulator() {
+    [ "$(major qemu-user-static)" -ge $QEMU_MIN ] 2>/dev/null || install_emulator
+    register_emulator
+}
+
+install_emulator() {
+    # Debian 12's own qemu is 7.2; its backports have a current one.
+    . /etc/os-release
+    from=""
+    if [ "${VERSION_CODENAME:-}" = bookworm ]; then
+        from="-t bookworm-backports"
+        list=/etc/apt/sources.list.d/bookworm-backports.list
+        if ! apt-get indextargets --format '$(RELEASE)' | grep -qx bookworm-backports; then
+            mirror=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' |
+                         sed -n 's/^bookworm //p' | head -1)
+            echo "deb $mirror bookworm-backports main" | as_root tee "$list" >/dev/null
+        fi
+        echo "Taking qemu-user-static from bookworm-backports, for that package only: Debian 12's qemu 7.2 takes about a minute to start each 32-bit Wine process"
+    fi
+    # shellcheck disable=SC2086
+    apt_install $from qemu-user-static
+}
+
+register_emulator() {
+    # F: the kernel opens the emulator now, so it works in chroots too.
+    # Debian registers no i386 handler on amd64, and nothing does without systemd.
+    rule=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
+    if as_root sh -c "
+        [ -e $BINFMT/register ] || mount -t binfmt_misc binfmt_misc $BINFMT || exit 1
+        [ ! -e $BINFMT/qemu-i386 ] || echo -1 >$BINFMT/qemu-i386
+        printf '%s' '$rule' >$BINFMT/register" 2>/dev/null; then
+        echo "Registered qemu $(host32_emulator_version) in binfmt_misc for 32-bit programs"
+    else
+        echo "Could not register an emulator for 32-bit programs: binfmt_misc cannot be mounted or written here (needs root in a machine or privileged container)" >&2
+    fi
+}
+
+case "$wanted" in
+    *wine32:i386*)
+        if [ -z "${GLTRIANGLES_HOST32:-}" ] && [ "$(host32_probe)" != native ]; then
+            version=$(host32_emulator_version)
+            [ "${version:-0}" -ge $QEMU_MIN ] || bring_emulator
+        fi ;;
+esac
+
 native=$(dpkg --print-architecture)
 missing=""
 for pkg in $wanted; do
@@ -55,34 +112,12 @@ for pkg in $wanted; do
         *) installed "$pkg:$native" || installed "$pkg" ;;
     esac || missing="$missing $pkg"
 done
+[ -n "$missing" ] || exit 0
 
-if [ -n "$missing" ]; then
-    echo "Installing:$missing"
-    case "$missing" in
-        *:i386*) dpkg --print-foreign-architectures | grep -qx i386 ||
-                     as_root dpkg --add-architecture i386 ;;
-    esac
-    as_root apt-get update -q
-    # i386 maintainer scripts fail with "Exec format error" on a kernel that
-    # cannot run them; the files they install are still what Wine needs.
-    # shellcheck disable=SC2086
-    as_root env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends $missing
-fi
-
-[ -n "$emulate" ] || exit 0
-binfmt=/proc/sys/fs/binfmt_misc
-if grep -qsx enabled "$binfmt/qemu-i386"; then
-    exit 0
-fi
-# Debian registers no i386 handler on amd64, and nothing does without
-# systemd. F: the kernel opens the emulator now, so it works in chroots too.
-rule=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
-if as_root sh -c "
-    [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt || exit 1
-    if [ -e $binfmt/qemu-i386 ]; then echo 1 >$binfmt/qemu-i386
-    else printf '%s' '$rule' >$binfmt/register; fi" 2>/dev/null; then
-    echo "Registered qemu-i386-static in binfmt_misc for 32-bit programs"
-else
-    echo "Could not register an emulator for 32-bit programs: binfmt_misc cannot be mounted or written here (needs root in a machine or privileged container); the 32-bit exe cannot run" >&2
-fi
+echo "Installing:$missing"
+case "$missing" in
+    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 ||
+                 as_root dpkg --add-architecture i386 ;;
+esac
+# shellcheck disable=SC2086
+apt_install $missing

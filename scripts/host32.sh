@@ -1,52 +1,84 @@
 # Sourced by the scripts: can this host run 32-bit (i386) programs?
-# host32 sets and exports GLTRIANGLES_HOST32 to one of
+#
+# host32 decides it once for the whole command, after deps.sh has brought
+# what it can, says so in one line, and exports GLTRIANGLES_HOST32 to every
+# program the command starts:
 #   native    the kernel runs them itself
 #   emulated  a user-mode emulator registered in binfmt_misc runs them
 #   none      they cannot start ("Exec format error")
-# and says so once. Setting GLTRIANGLES_HOST32 beforehand forces the answer,
-# so that every path can be tried on any machine.
+# A value set by the user forces the answer, to try a path on any machine.
 
-# A 119-byte i386 Linux program: exits 0 if uname says "x86_64" (a 64-bit
-# kernel running it itself), 1 if not (an emulator answers for the CPU it
-# emulates, "i686"); it cannot start where the kernel runs no i386 code.
+# Writes a 119-byte i386 Linux program to $1. It exits 0 where uname says
+# "x86_64" (a 64-bit kernel running it itself) and 1 where it says "i686"
+# (an emulator answers for the CPU it emulates); where the kernel runs no
+# i386 code it cannot start at all.
+host32_write_probe() {
+    {
+        # ELF header: 32-bit, little-endian, an i386 executable
+        printf '\177ELF\1\1\1\0\0\0\0\0\0\0\0\0'  # e_ident
+        printf '\2\0\3\0\1\0\0\0'                 # ET_EXEC, EM_386, version 1
+        printf '\124\200\4\10'                    # e_entry 0x08048054, the code below
+        printf '\64\0\0\0\0\0\0\0\0\0\0\0'        # program header at 52; no sections; no flags
+        printf '\64\0\40\0\1\0\0\0\0\0\0\0'       # 52-byte header, one 32-byte program header
+        # Program header: the whole file, read and execute, at 0x08048000
+        printf '\1\0\0\0\0\0\0\0'                 # PT_LOAD from file offset 0
+        printf '\0\200\4\10\0\200\4\10'           # virtual and physical address
+        printf '\167\0\0\0\167\0\0\0'             # 119 bytes in the file and in memory
+        printf '\5\0\0\0\0\20\0\0'                # PF_R | PF_X, aligned to 4 KiB
+        # Code
+        printf '\201\354\220\1\0\0'               # sub  esp, 400           room for a struct utsname
+        printf '\211\343'                         # mov  ebx, esp
+        printf '\270\172\0\0\0'                   # mov  eax, 122           uname(ebx)
+        printf '\315\200'                         # int  0x80
+        printf '\61\333'                          # xor  ebx, ebx
+        printf '\200\274\44\4\1\0\0\170'          # cmp  byte [esp+260], 'x'  machine[0], after four 65-byte fields
+        printf '\17\225\303'                      # setne bl
+        printf '\270\1\0\0\0'                     # mov  eax, 1             exit(ebx)
+        printf '\315\200'                         # int  0x80
+    } >"$1"
+    chmod +x "$1"
+}
+
+# native, emulated or none, found by running the program above.
 host32_probe() {
     probe=$(mktemp)
-    printf '\177\105\114\106\1\1\1\0\0\0\0\0\0\0\0\0\2\0\3\0\1\0\0\0\124\200\4\10\64\0\0\0\0\0\0\0\0\0\0\0\64\0\40\0\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\200\4\10\0\200\4\10\167\0\0\0\167\0\0\0\5\0\0\0\0\20\0\0\201\354\220\1\0\0\211\343\270\172\0\0\0\315\200\61\333\200\274\44\4\1\0\0\170\17\225\303\270\1\0\0\0\315\200' >"$probe"
-    chmod +x "$probe"
+    host32_write_probe "$probe"
     status=0
     "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
     case $status in
         0) echo native ;;
         1) echo emulated ;;
         *) echo none ;;
     esac
+}
+
+# The major version of the emulator that runs 32-bit programs here, or
+# nothing. qemu's user-mode emulators take options from the environment,
+# so with QEMU_VERSION set the one registered answers for itself.
+host32_emulator_version() {
+    probe=$(mktemp)
+    host32_write_probe "$probe"
+    QEMU_VERSION=1 "$probe" 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9]*\)\..*/\1/p'
     rm -f "$probe"
 }
 
 host32() {
+    # A command started by another one takes the answer it was given.
     [ -n "${GLTRIANGLES_HOST32_SAID:-}" ] && return 0
-    how="found by running one"
     case "${GLTRIANGLES_HOST32:-}" in
-        native|emulated|none) how="forced by GLTRIANGLES_HOST32"
-                              GLTRIANGLES_HOST32_FORCED=1 ;;
-        "") GLTRIANGLES_HOST32=$(host32_probe) ;;
+        native|emulated|none) how="forced by GLTRIANGLES_HOST32" ;;
+        "") how="found by running one"
+            GLTRIANGLES_HOST32=$(host32_probe) ;;
         *) echo "GLTRIANGLES_HOST32 must be native, emulated or none" >&2; exit 2 ;;
     esac
     case $GLTRIANGLES_HOST32 in
         native) what="the kernel runs them" ;;
-        emulated) what="an emulator in binfmt_misc runs them" ;;
+        emulated) what="qemu $(host32_emulator_version) in binfmt_misc runs them" ;;
         none) what="they cannot start here" ;;
     esac
     echo "32-bit programs: $GLTRIANGLES_HOST32 ($what; $how)"
+    GLTRIANGLES_HOST32_HOW=$how
     GLTRIANGLES_HOST32_SAID=1
-    export GLTRIANGLES_HOST32 GLTRIANGLES_HOST32_SAID GLTRIANGLES_HOST32_FORCED
-}
-
-# Asks again after deps.sh, which may have registered an emulator; says so
-# only if the answer changed.
-host32_again() {
-    [ -n "${GLTRIANGLES_HOST32_FORCED:-}" ] && return 0
-    was=$GLTRIANGLES_HOST32
-    GLTRIANGLES_HOST32=$(host32_probe)
-    [ "$GLTRIANGLES_HOST32" = "$was" ] || { GLTRIANGLES_HOST32_SAID=""; host32; }
+    export GLTRIANGLES_HOST32 GLTRIANGLES_HOST32_HOW GLTRIANGLES_HOST32_SAID
 }

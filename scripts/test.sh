@@ -5,9 +5,8 @@
 cd "$(dirname "$0")/.."
 . scripts/host32.sh
 
-host32
 ./scripts/deps.sh test || exit 1
-host32_again
+host32
 
 summary=""
 failed=0

@@ -1,48 +1,45 @@
-"""One Wine session (prefix, wineserver, Xvfb) for all the cases of one
-architecture; every case launches the exe afresh."""
+"""One Wine session (prefix, wineserver, Xvfb) for all the cases of one build
+tree; every case launches the exe afresh and keeps its state on a Case."""
 
 import os
-import sys
 
 import pytest
 
-from wineharness import Session, arch_of, host32
+from wineharness.prefix import host32, pe_header
+from wineharness.session import Session, probe_in
 
-# Under emulation every 32-bit process takes about a minute to start: there
-# the cases that prove the PE32 exe end to end run, and the others say why not.
-CORE = {"test_window", "test_picture", "test_close_button", "test_trace",
-        "test_register_failure", "test_create_failure"}
 
 def pytest_addoption(parser):
-    for option in ("--exe", "--fault", "--probe64", "--keep"):
+    for option in ("--tree", "--fault", "--moved", "--evidence"):
         parser.addoption(option, required=True)
 
 
 @pytest.fixture(scope="session")
-def wine(request):
-    exe = request.config.getoption("--exe")
-    arch = arch_of(exe)
-    if arch == "win32" and host32() == "none":
-        why = ("forced by GLTRIANGLES_HOST32" if os.environ.get("GLTRIANGLES_HOST32_FORCED")
-               else "scripts/deps.sh says why")
-        pytest.skip(f"this host cannot run 32-bit programs and has no emulator for them ({why})")
-    keep = request.config.getoption("--keep")
-    with Session(arch, keep, request.config.getoption("--probe64")) as session:
-        session.exe, session.fault = exe, request.config.getoption("--fault")
-        yield session
+def session(request):
+    option = request.config.getoption
+    if pe_header(option("--moved"))[0] == "win32" and host32() == "none":
+        how = os.environ.get("GLTRIANGLES_HOST32_HOW", "")
+        why = how if how.startswith("forced") else "and no emulator could be registered for them"
+        pytest.skip(f"this host cannot run 32-bit programs ({why})")
+    with Session(option("--evidence"), probe_in(option("--tree"))) as s:
+        yield s
+
+
+class Case:
+    """One case: the session it runs in, the exes it may launch, the folder
+    where it keeps what a failure leaves, and its launch's first window and
+    picture."""
+
+    def __init__(self, s, tree, fault, moved, evidence_dir):
+        self.s, self.exe = s, os.path.join(tree, "gltriangles.exe")
+        self.fault, self.moved, self.evidence_dir = fault, moved, evidence_dir
+        self.creation = self.first_picture = None
 
 
 @pytest.fixture
-def s(wine, request):
-    name = request.node.name
-    if wine.slowness > 1 and name not in CORE:
-        pytest.skip("32-bit programs are emulated here: only the core cases run")
-    wine.keep = os.path.join(request.config.getoption("--keep"), name)
-    os.makedirs(wine.keep, exist_ok=True)
-    yield wine
-    wine.end_case()
-
-
-def pytest_configure(config):
-    if sys.flags.optimize:  # would strip every assert, so nothing would be checked
-        raise pytest.UsageError("run without -O or PYTHONOPTIMIZE: asserts would be stripped")
+def case(session, request):
+    option = request.config.getoption
+    evidence_dir = os.path.join(option("--evidence"), request.node.name)
+    os.makedirs(evidence_dir, exist_ok=True)
+    yield Case(session, option("--tree"), option("--fault"), option("--moved"), evidence_dir)
+    session.end_launches()

@@ -2,19 +2,18 @@
 
 import os
 import re
-import struct
 import subprocess
-import sys
 from collections import namedtuple
 from types import SimpleNamespace
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from .oracle import require_picture
+from .prefix import ROOT, WINE64, pe_header, run_on_display
+from .session import Session, probe_in
+from .wait import wait_for
 
-import oracle  # noqa: E402
-from wineharness import WINE64, Session, arch_of, loader, lock_prefix, make_prefix, wine_env  # noqa: E402,E501
-
-DEBUG = "+pid,+relay,+opengl"  # opengl: the float arguments, which relay cannot show
+# opengl: the float arguments, which relay cannot show; loaddll: where the
+# exe was loaded, which need not be where its header asks to be.
+DEBUG = "+pid,+relay,+opengl,+loaddll"
 
 # How each call's arguments read, and "=" where the exe uses the result.
 SIGNATURES = {
@@ -49,16 +48,19 @@ RELAY = re.compile(r"(?P<thread>\w+:\w+):(?P<call>Call|Ret)\s+(?:window proc (?P
                    r"|\w+\.(?P<name>\w+)\((?P<args>.*)\))(?: retval=(?P<retval>\w+))?"
                    r"(?: ret=(?P<ret>\w+))?$")
 TRACE = re.compile(r"(?P<thread>\w+:\w+):trace:opengl:(\w+) (.*)")
+LOADED = re.compile(r':trace:loaddll:\w+ Loaded L"(?P<path>[^"]*)" at (?P<base>\w+): native')
 Step = namedtuple("Step", "depth kind name text")  # kind: message, call or fold
 
 
-def image_of(exe):  # where the PE header asks to be loaded
-    with open(exe, "rb") as f:
-        head = f.read(1024)
-    opt = struct.unpack_from("<I", head, 0x3C)[0] + 24
-    fmt, at = ("<Q", opt + 24) if head[opt + 1] == 2 else ("<I", opt + 28)  # PE32+ or PE32
-    base = struct.unpack_from(fmt, head, at)[0]
-    return range(base, base + struct.unpack_from("<I", head, opt + 56)[0])
+def image_of(exe, lines):
+    """The addresses EXE took in the run that Wine's log LINES tell of."""
+    name = os.path.basename(exe).lower()
+    for line in lines:
+        m = LOADED.search(line)
+        if m and m["path"].lower().endswith("\\\\" + name):
+            base = int(m["base"], 16)
+            return range(base, base + pe_header(exe)[2])
+    raise ValueError(f"the log says nowhere where {name} was loaded")
 
 
 def low(raw):  # signed 32 bits: 64-bit Wine shows whole registers
@@ -178,51 +180,50 @@ def story(s, exe, log):
     """The e2e suite's story with Wine's log to LOG; returns the exit status."""
     relay_only_the_exe(exe, s.env)
     app = s.start(exe, log=log, WINEDEBUG=DEBUG)
-    # Finding the caption buttons takes a thousand hit tests: only when needed.
-    s.wait(lambda: oracle.require_shown(s.window(buttons=False)), "the active window", 60.0)
-    win = s.window()
-    s.wait(lambda: oracle.require_picture(s.grab(), win, win), "the first picture")
+    s.shown_window(app)
+    win = s.window(hit_tests=True)
+    wait_for(lambda: require_picture(s.grab(), win, win), "the first picture")
     s.probe("dragfull")
     # The drag first: in Wine 10 a drag just after a restore gets no mouse input.
     s.press(*win["grip"])
     s.move(win["grip"][0] + 30, win["grip"][1] + 20)
     grown = (*win["window"][:2], win["window"][2] + 30, win["window"][3] + 20)
-    s.until(lambda w: w["window"] == grown, "the drag", buttons=False)
+    s.until(lambda w: w["window"] == grown, "the drag")
     s.release()
-    s.until(lambda w: w["movesize"] == (0,), "the end of the sizing loop", buttons=False)
-    win = s.window()
+    s.until(lambda w: w["movesize"] == 0, "the end of the sizing loop")
+    win = s.window(hit_tests=True)
     s.click(*win["maxbutton"])
-    s.until(lambda w: w["state"] == (1, 0, 1), "the window to be maximised", buttons=False)
-    s.click(*s.window()["maxbutton"])
-    s.until(lambda w: w["window"] == win["window"], "the window to be restored", buttons=False)
+    s.until(lambda w: w["state"] == (1, 0, 1), "the window to be maximised")
+    s.click(*s.window(hit_tests=True)["maxbutton"])
+    s.until(lambda w: w["window"] == win["window"], "the window to be restored")
     s.click(*win["minbutton"])
-    s.until(lambda w: w["state"] == (1, 1, 0), "the window to be minimised", buttons=False)
-    s.click(*s.window()["minbutton"])  # a minimised window's restore button
-    s.until(lambda w: w["window"] == win["window"], "the window to be restored", buttons=False)
+    s.until(lambda w: w["state"] == (1, 1, 0), "the window to be minimised")
+    s.click(*s.window(hit_tests=True)["minbutton"])  # a minimised window's restore button
+    s.until(lambda w: w["window"] == win["window"], "the window to be restored")
     s.click(*win["closebutton"])
     return s.wait_exit(app)
 
 
-def main(exe, probe64, raw=False):
-    path = os.path.join(ROOT, "build", f"trace-{arch_of(exe)}.log")
+def read_log(path):
+    with open(path, errors="replace") as f:
+        return f.readlines()
+
+
+def main(tree, raw=False):
+    """scripts/trace.sh: the story headless, or on your DISPLAY driven by you."""
+    exe = os.path.join(tree, "gltriangles.exe")
+    path = os.path.join(ROOT, "build", f"trace-{pe_header(exe)[0]}.log")
     with open(path, "w") as log:
-        if not os.environ.get("DISPLAY"):
-            with Session(arch_of(exe), os.path.join(ROOT, "build", "trace"), probe64) as s:
+        if os.environ.get("DISPLAY"):
+            status = run_on_display(exe, log, lambda env: relay_only_the_exe(exe, env),
+                                    WINEDEBUG=DEBUG)
+        else:
+            with Session(os.path.join(ROOT, "build", "trace"), probe_in(tree)) as s:
                 status = story(s, exe, log)
-        else:  # on your display, driven by you
-            with lock_prefix():
-                make_prefix()
-                relay_only_the_exe(exe, wine_env())
-                status = subprocess.call([loader(exe), exe], env=wine_env(WINEDEBUG=DEBUG),
-                                         stderr=log)
-    with open(path, errors="replace") as log:
-        steps = fold(timeline(log, image_of(exe)))
+    lines = read_log(path)
+    steps = fold(timeline(lines, image_of(exe, lines)))
     for number, step in enumerate(steps, 1):
         print(f"{number:4}  {'  ' * step.depth}{step.text}")
     print(f"{len(steps) + 1:4}  exit status {status}")
     print(f"Wine's whole log: {path}") if raw else os.remove(path)
     return status
-
-
-if __name__ == "__main__":
-    sys.exit(main(*[a for a in sys.argv[1:] if a != "--raw"], raw="--raw" in sys.argv))

@@ -1,14 +1,14 @@
 // Asks the platform, from inside the same Wine prefix, what the host-side
 // tests cannot see from X alone. Prints "key value..." lines on stdout.
 //
-//   e2e_probe window [plain]   the main window: texts, rectangles, styles and,
-//                              unless plain, the screen points of its caption
-//                              buttons and sizing corner, found with
-//                              WM_NCHITTEST (a thousand messages to the window)
-//   e2e_probe msgbox           the "Error" message box: owner, text, buttons,
-//                              and the error icon as expected and as placed
-//   e2e_probe dragfull         turn on "show window contents while dragging",
-//                              as a Windows desktop has it by default
+//   probe window [hittests]   the main window: rectangles, styles, state and,
+//                             with hittests, the screen points of its caption
+//                             buttons and sizing corner, found with
+//                             WM_NCHITTEST (a thousand messages to the window)
+//   probe msgbox              the "Error" message box: owner, text, buttons,
+//                             and the error icon as expected and as placed
+//   probe dragfull            turn on "show window contents while dragging",
+//                             as a Windows desktop has it by default
 //
 // Exit status 3 means "not there (yet)", so the host can poll.
 #include <windows.h>
@@ -49,16 +49,10 @@ void PrintButton(HWND hwnd, const char* name, LRESULT code, const RECT& wr, int 
     printf("%s %d %d\n", name, x, (y0 + y1) / 2);
 }
 
-int Window(bool plain)
+int Window(bool hitTests)
 {
     HWND hwnd = FindWindowA(kClass, kTitle);
     if (hwnd == NULL) return 3;
-
-    char text[256];
-    GetClassNameA(hwnd, text, sizeof text);
-    printf("class %s\n", text);
-    GetWindowTextA(hwnd, text, sizeof text);
-    printf("title %s\n", text);
 
     RECT wr;
     GetWindowRect(hwnd, &wr);
@@ -82,7 +76,7 @@ int Window(bool plain)
     printf("movesize %d\n",
            GetGUIThreadInfo(thread, &gui) && (gui.flags & GUI_INMOVESIZE) != 0 ? 1 : 0);
 
-    if (plain) return 0;
+    if (!hitTests) return 0;
 
     // A minimised window has no client area: its caption is all of it.
     const int captionY = IsIconic(hwnd) ? static_cast<int>((wr.top + wr.bottom) / 2)
@@ -217,11 +211,11 @@ int DragFullWindows()
 int main(int argc, char** argv)
 {
     if (argc == 2 && strcmp(argv[1], "window") == 0) return Window(false);
-    if (argc == 3 && strcmp(argv[1], "window") == 0 && strcmp(argv[2], "plain") == 0) {
+    if (argc == 3 && strcmp(argv[1], "window") == 0 && strcmp(argv[2], "hittests") == 0) {
         return Window(true);
     }
     if (argc == 2 && strcmp(argv[1], "msgbox") == 0) return MessageBoxInfo();
     if (argc == 2 && strcmp(argv[1], "dragfull") == 0) return DragFullWindows();
-    fputs("usage: e2e_probe window|msgbox|dragfull\n", stderr);
+    fputs("usage: probe window [hittests] | msgbox | dragfull\n", stderr);
     return 2;
 }

@@ -2,9 +2,7 @@
 point and the expected picture, for the end-to-end tests, run.sh and the
 bench alike."""
 
-
-class NotYet(Exception):
-    """Raised by an attempt that a wait should try again."""
+from .wait import NotYet
 
 EDGE_MARGIN = 2.0  # pixels: samples this close to a triangle edge are not judged
 TOLERANCE = 3      # levels out of 255, per channel (Mesa is off by at most 1)
@@ -80,11 +78,3 @@ def require_picture(shot, win, creation):
             f"{len(expected)} sample points wrong; first (client x, y) expected/actual: " +
             "; ".join(f"{p} {want}/{got}" for p, want, got in wrong[:6]))
     return shot
-
-
-def require_shown(win, active=True):
-    """WIN once it is visible and, unless told otherwise, active."""
-    if win["state"][0] != 1 or (active and win.get("active") != (1,)):
-        raise NotYet(f"window {win['window']}, (visible, minimised, maximised) "
-                     f"{win['state']}, active {win.get('active')}")
-    return win

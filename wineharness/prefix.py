@@ -1,0 +1,158 @@
+"""The Wine prefix that every run shares, kept in build/wineprefix: how it is
+made, who may use it (one run at a time, by its lock), what a killed run
+left on it, which loader runs an exe, and a run on the user's own display."""
+
+import contextlib
+import fcntl
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PREFIX = os.path.join(ROOT, "build", "wineprefix")
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINE32 = "/usr/lib/wine/wine" if os.path.exists("/usr/lib/wine/wine") else "wine"
+# Debian puts wineserver on PATH only with the 32-bit package.
+SERVER = "/usr/lib/wine/wineserver" if os.path.exists("/usr/lib/wine/wineserver") else "wineserver"
+WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}  # no Mono, no Gecko
+READY = ".gltriangles-ready"  # written last: a prefix without it is half-made
+
+
+def host32():
+    """native, emulated or none: whether 32-bit programs run here, as the
+    command that started us decided (scripts/host32.sh)."""
+    answer = os.environ.get("GLTRIANGLES_HOST32")
+    if answer not in ("native", "emulated", "none"):
+        raise RuntimeError("GLTRIANGLES_HOST32 is not set: run this through scripts/run.sh, "
+                           "scripts/test.sh or ctest, which decide it")
+    return answer
+
+
+def pe_header(exe):
+    """("win32" or "win64", preferred base, size in memory) from EXE's header."""
+    with open(exe, "rb") as f:
+        head = f.read(1024)
+    optional = struct.unpack_from("<I", head, 0x3C)[0] + 24
+    if head[optional + 1] == 2:  # PE32+
+        arch, base = "win64", struct.unpack_from("<Q", head, optional + 24)[0]
+    else:
+        arch, base = "win32", struct.unpack_from("<I", head, optional + 28)[0]
+    return arch, base, struct.unpack_from("<I", head, optional + 56)[0]
+
+
+def loader(exe):
+    """The loader that becomes EXE's own process, so its pid is ours."""
+    return WINE64 if pe_header(exe)[0] == "win64" else WINE32
+
+
+def wine_env(prefix=PREFIX, **extra):
+    return dict(os.environ, WINEPREFIX=prefix, **WINE_ENV, **extra)
+
+
+def windows_path(path):
+    """The Z: drive of a default prefix is the Unix root."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def lock_prefix(prefix=PREFIX):
+    """An exclusive lock on the prefix, held while the returned file is open,
+    so that runs that share the prefix take turns."""
+    os.makedirs(os.path.dirname(prefix), exist_ok=True)
+    lock = open(prefix + ".lock", "w")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    except BlockingIOError:
+        print(f"waiting for {prefix}: another run is using it", file=sys.stderr, flush=True)
+        fcntl.flock(lock, fcntl.LOCK_EX)
+    return lock
+
+
+def stop_server(prefix):
+    """Ends the prefix's wineserver and everything on it, and waits for it."""
+    for flag in ("-k", "-w"):
+        subprocess.run([SERVER, flag], env=wine_env(prefix), stderr=subprocess.DEVNULL)
+
+
+def started(pid):
+    """When process PID started, in clock ticks since boot: with the pid,
+    it names one process, where a pid alone may be reused."""
+    with open(f"/proc/{pid}/stat") as f:
+        return int(f.read().rsplit(")", 1)[1].split()[19])
+
+
+def note_xvfb(prefix, pid):
+    """Notes our Xvfb beside the prefix, for end_leftovers."""
+    with open(prefix + ".xvfb", "w") as f:
+        f.write(f"{pid} {started(pid)}")
+
+
+def end_leftovers(prefix):
+    """Ends what a run killed with SIGKILL left: the prefix's wineserver with
+    every Wine process on it, and the Xvfb it noted."""
+    stop_server(prefix)
+    # A Wine process whose server went away outright is out of its reach.
+    # Only ours: the same path in another root (a chroot) is another prefix.
+    root = os.stat("/")
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/comm") as f, open(f"/proc/{pid}/environ", "rb") as env:
+                name, theirs = f.read().strip(), os.stat(f"/proc/{pid}/root")
+                if (name.endswith(".exe") or name.startswith("wine")) and \
+                        (theirs.st_dev, theirs.st_ino) == (root.st_dev, root.st_ino) and \
+                        f"WINEPREFIX={prefix}\0".encode() in env.read():
+                    os.kill(int(pid), signal.SIGKILL)
+        except OSError:
+            pass
+    with contextlib.suppress(OSError, ValueError):
+        with open(prefix + ".xvfb") as f:
+            pid, when = map(int, f.read().split())
+        if started(pid) == when:  # the very process, not one that reuses its pid
+            os.kill(pid, signal.SIGKILL)
+    with contextlib.suppress(FileNotFoundError):
+        os.remove(prefix + ".xvfb")
+
+
+def make_prefix(prefix=PREFIX, log=subprocess.DEVNULL):
+    """Makes the prefix once, in Wine's virtual desktop, so Wine draws real
+    frames and caption buttons. Where 32-bit programs can run, the prefix
+    gets its 32-bit half too; one made without it is made again then."""
+    kind = "wow64" if host32() != "none" and os.path.exists(WINE32) else "win64"
+    marker = os.path.join(prefix, READY)
+    if os.path.exists(marker):
+        with open(marker) as f:
+            if f.read() in (kind, "wow64"):
+                return
+    end_leftovers(prefix)
+    shutil.rmtree(prefix, ignore_errors=True)
+    env = wine_env(prefix)
+    began = time.monotonic()
+    print(f"making the Wine prefix {prefix} ({kind})...", file=sys.stderr, flush=True)
+    subprocess.run([WINE64, "wineboot", "-i"], env=env, stdout=log, stderr=log, check=True)
+    for key, name, value in (("Explorer", "Desktop", "Default"),
+                             ("Explorer\\Desktops", "Default", "800x600")):
+        subprocess.run([WINE64, "reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", name,
+                        "/d", value, "/f"], env=env, stdout=log, stderr=log, check=True)
+    # This Wine does not pick up its own data directory's fonts: without
+    # Marlett the caption buttons show letters.
+    shutil.copy("/usr/share/wine/fonts/marlett.ttf",
+                os.path.join(prefix, "drive_c", "windows", "Fonts"))
+    subprocess.run([SERVER, "-w"], env=env, check=True)  # a live server keeps the old mode
+    with open(marker, "w") as f:
+        f.write(kind)
+    print(f"made it in {time.monotonic() - began:.0f} s", file=sys.stderr)
+
+
+def run_on_display(exe, log=None, before=None, **env):
+    """Runs EXE on the user's DISPLAY, for them to drive, holding the prefix
+    until it exits, so that no test session ends it as a leftover. BEFORE,
+    if given, is called with the Wine environment once the prefix is ready.
+    Returns the exit status."""
+    with lock_prefix():
+        make_prefix()
+        if before:
+            before(wine_env())
+        return subprocess.call([loader(exe), exe], env=wine_env(**env), stderr=log)

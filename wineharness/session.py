@@ -1,0 +1,237 @@
+"""A Wine session on a private Xvfb: the e2e suite, run.sh, trace.sh and the
+bench drive the exe through one. python3-xlib drives X; Pillow holds the
+pixels.
+
+A Session locks the prefix, first ends what a killed run left behind, makes
+the prefix if it is not complete, starts Xvfb and one wineserver, and on
+exit ends everything it started. Queries go through the 64-bit probe,
+whichever exe is under test: under qemu it starts in a quarter of the time.
+"""
+
+import contextlib
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+
+from PIL import Image
+from Xlib import X, XK, display as xdisplay
+from Xlib.ext import xtest
+
+from .prefix import (PREFIX, SERVER, WINE64, end_leftovers, loader, lock_prefix, make_prefix,
+                     note_xvfb, stop_server, wine_env)
+from .wait import NotYet, wait_for
+
+
+def probe_in(tree):
+    """The probe that a build tree (build/win32 or build/win64) makes."""
+    return os.path.join(tree, "wineharness", "probe.exe")
+
+
+def save_png(image, path, box=None):
+    """Saves IMAGE, or its part BOX (x, y, w, h), as a PNG file at PATH."""
+    x, y, w, h = box or (0, 0, *image.size)
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    image.crop((x, y, x + w, y + h)).save(path)
+    return path
+
+
+class Session:
+    """EVIDENCE_DIR gets Wine's log, and what callers keep there. With
+    grey_unwritten_memory, Xvfb runs without MIT-SHM and Wine's heap starts
+    out as 0xAA bytes, so that a picture that was never drawn shows grey
+    rather than by chance the right colours."""
+
+    def __init__(self, evidence_dir, probe, prefix=PREFIX, grey_unwritten_memory=True,
+                 xvfb_args=()):
+        self.evidence_dir, self.probe_exe = os.path.abspath(evidence_dir), probe
+        self.prefix, self.grey = prefix, grey_unwritten_memory
+        self.xvfb_args = list(xvfb_args)
+        self.procs, self.geometry = [], None
+
+    def __enter__(self):
+        os.makedirs(self.evidence_dir, exist_ok=True)
+        self.lock = lock_prefix(self.prefix)
+        signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # clean up then too
+        try:
+            end_leftovers(self.prefix)
+            self.log = open(os.path.join(self.evidence_dir, "wine.log"), "a")
+            make_prefix(self.prefix, self.log)
+            read_end, write_end = os.pipe()
+            no_shm = ["-extension", "MIT-SHM"] if self.grey else []
+            self.xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                 "-nolisten", "tcp", *no_shm, *self.xvfb_args],
+                pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+            os.close(write_end)
+            note_xvfb(self.prefix, self.xvfb.pid)
+            with os.fdopen(read_end) as f:
+                display = ":" + f.readline().strip()
+            if display == ":":
+                raise RuntimeError("Xvfb did not report a display")
+            self.env = wine_env(self.prefix, DISPLAY=display)
+            if self.grey:
+                self.env["MALLOC_PERTURB_"] = "85"  # new blocks start as 0xAA
+            self.x = xdisplay.Display(display)
+            self.keep_server_running()
+        except BaseException:
+            self.__exit__()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.end_launches()
+        stop_server(self.prefix)  # Wine's desktop first, before its X server goes
+        if hasattr(self, "x"):
+            self.x.close()
+        if hasattr(self, "xvfb"):
+            self.xvfb.terminate()
+            self.xvfb.wait()
+            # Ended cleanly: nothing left for end_leftovers to SIGKILL.
+            with contextlib.suppress(FileNotFoundError):
+                os.remove(self.prefix + ".xvfb")
+        # Wine 10 can leave services.exe and its kin hung after the server
+        # ends; the next session would end them, but nothing should outlive us.
+        end_leftovers(self.prefix)
+        if hasattr(self, "log"):
+            self.log.close()
+        self.lock.close()
+
+    def end_launches(self):
+        """Ends what was launched and still runs; if anything did, the
+        wineserver too, so that nothing of it reaches the next launch."""
+        left = [proc for proc in self.procs if proc.poll() is None]
+        for proc in left:
+            proc.kill()
+            proc.wait()
+        self.procs.clear()
+        if left:
+            stop_server(self.prefix)
+            self.keep_server_running()
+            self.geometry = None
+
+    def keep_server_running(self):
+        """One wineserver for the whole session: without this it exits a few
+        seconds after the last Wine process, and a probe started just then
+        can find it going away."""
+        subprocess.run([SERVER, "-p"], env=self.env, check=True)
+
+    def shown_window(self, app, hit_tests=False, timeout=40.0):
+        """APP's main window once it is visible and active; fails at once if
+        APP exits first."""
+        def attempt():
+            if app.poll() is not None:
+                raise AssertionError(f"the exe exited with status {app.returncode} "
+                                     "before its window was active")
+            win = self.window(hit_tests)
+            if win["state"][0] != 1 or win["active"] != 1:
+                raise NotYet(f"window {win['window']}, (visible, minimised, maximised) "
+                             f"{win['state']}, active {win['active']}")
+            return win
+        return wait_for(attempt, "the active main window", timeout)
+
+    def until(self, condition, what, timeout=20.0, hit_tests=False):
+        """The main window once condition(window) holds."""
+        def attempt():
+            win = self.window(hit_tests)
+            if not condition(win):
+                raise NotYet(f"saw window {win['window']}, client {win['client']}, "
+                             f"(visible, minimised, maximised) {win['state']}")
+            return win
+        return wait_for(attempt, what, timeout)
+
+    # --- processes -------------------------------------------------------
+    def start(self, *argv, log=None, **env):
+        """ARGV... under Wine in the background, with ENV added and its
+        output and Wine's log to LOG (the session's log by default)."""
+        proc = subprocess.Popen([loader(argv[0]), *argv], env=dict(self.env, **env),
+                                stdout=log or self.log, stderr=log or self.log)
+        self.procs.append(proc)
+        return proc
+
+    def wait_exit(self, proc, timeout=20.0):
+        try:
+            return proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"the process (pid {proc.pid}) was still running "
+                                 f"{timeout:.0f} s later") from None
+
+    def probe(self, *args):
+        """The probe's "key value" lines as a dict, or None when it says
+        that what was asked for is not there (exit status 3)."""
+        with tempfile.TemporaryFile("w+") as out:
+            status = subprocess.run([WINE64, self.probe_exe, *args], env=self.env, stdout=out,
+                                    stderr=self.log, timeout=60).returncode
+            out.seek(0)
+            lines = out.read().splitlines()
+        if status == 3:
+            return None
+        if status != 0:
+            raise RuntimeError(f"probe {args} failed with status {status}")
+        return dict((line.split(" ", 1) + [""])[:2] for line in lines)
+
+    def window(self, hit_tests=False):
+        """The main window as the probe sees it: a number as an int, several
+        as a tuple of ints. With hit_tests, also where its caption buttons
+        and sizing corner are, found by a thousand WM_NCHITTEST messages."""
+        info = self.probe("window", *(("hittests",) if hit_tests else ()))
+        if info is None:
+            raise NotYet("no window of class MinimalApp with the expected title")
+
+        def numbers(text):
+            values = tuple(int(n, 0) for n in text.split())
+            return values[0] if len(values) == 1 else values
+        return {key: numbers(value) for key, value in info.items()}
+
+    # --- screen and input --------------------------------------------------
+    def desktop(self):
+        """Where the Wine desktop window sits on the X screen: x, y, w, h."""
+        if self.geometry is None:
+            root = self.x.screen().root
+            for child in root.query_tree().children:
+                # "Default - Wine desktop" in Wine 8, "Wine Desktop" in Wine 10
+                if (child.get_wm_name() or "").lower().endswith("wine desktop"):
+                    g = child.get_geometry()
+                    at = child.translate_coords(root, 0, 0)
+                    self.geometry = (-at.x, -at.y, g.width, g.height)
+            if self.geometry is None:
+                raise NotYet("no Wine desktop window on the X screen")
+        return self.geometry
+
+    def grab(self):
+        """The Wine desktop as the X server shows it (without the pointer), as
+        an RGB image whose (x, y) are Win32 screen coordinates."""
+        x, y, w, h = self.desktop()
+        raw = self.x.screen().root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
+        return Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX")
+
+    def send_input(self, kind, detail=0, **where):
+        """One X input event through XTest, as if from a real device."""
+        xtest.fake_input(self.x, kind, detail, **where)
+        self.x.sync()
+
+    def move(self, x, y):
+        ox, oy = self.desktop()[:2]
+        self.send_input(X.MotionNotify, x=ox + x, y=oy + y)
+
+    def click(self, x, y):
+        self.press(x, y)
+        self.release()
+
+    def press(self, x, y):
+        self.move(x, y)
+        self.send_input(X.ButtonPress, 1)
+
+    def release(self):
+        self.send_input(X.ButtonRelease, 1)
+
+    def key(self, chord):
+        """A chord such as "alt+F4" or "Return"."""
+        names = {"alt": "Alt_L", "ctrl": "Control_L", "shift": "Shift_L"}
+        codes = [self.x.keysym_to_keycode(XK.string_to_keysym(names.get(k, k)))
+                 for k in chord.split("+")]
+        for code in codes:
+            self.send_input(X.KeyPress, code)
+        for code in reversed(codes):
+            self.send_input(X.KeyRelease, code)
