@@ -26,9 +26,9 @@ WHITE = (255, 255, 255)
 
 
 class BenchSession(Session):
-    """The harness's session, as fast as it goes (no poisoned memory, MIT-SHM
-    on), with the X screen mapped into our memory and each launch's part of
-    Wine's log at hand."""
+    """The harness's session, as fast as it goes (MIT-SHM on, heap as it
+    comes), with the X screen mapped into our memory and each launch's part
+    of Wine's log at hand."""
 
     def __init__(self, evidence_dir, probe, prefix):
         # The framebuffer in a file, and no cursor, which Xvfb would draw
@@ -47,7 +47,6 @@ class BenchSession(Session):
             if fields[11] != 32 or fields[7] != 0:
                 raise RuntimeError("expected 32-bit little-endian pixels")
             self.fb_base, self.fb_stride = fields[0] + 12 * fields[19], fields[12]
-            self.fb_size = fields[4], fields[5]
             # opengl32 traces every GL call it passes on: its glClear lines
             # count the paints from outside the program, and their time
             # stamps show where the start-up goes.

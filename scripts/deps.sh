@@ -1,21 +1,19 @@
 #!/bin/sh
 # Installs the Debian packages that a task needs, if any are missing:
-#   scripts/deps.sh run win32|win64   build one exe and run it under Wine
-#   scripts/deps.sh test              the unit and end-to-end tests
-#   scripts/deps.sh bench             the benchmark
-# Where a task runs the 32-bit exe and the kernel runs no i386 code itself,
-# it first brings a current qemu and registers it for i386 programs. A
-# GLTRIANGLES_HOST32 set by the user only picks a path: then nothing is
-# registered. It needs root or sudo only when there is something to change.
+#   scripts/deps.sh run win32|win64 | test | bench
+# Where the task runs the 32-bit exe and the kernel runs no i386 code, it
+# first brings a current qemu and registers it for i386 programs, unless the
+# user set GLTRIANGLES_HOST32: forcing an answer only picks a path.
+# It needs root or sudo only when there is something to change.
 set -eu
 . "$(dirname "$0")/host32.sh"
 
 COMMON="cmake ninja-build wine64 xvfb xauth fonts-wine python3 python3-xlib python3-pil"
-# The harness's probe is always 64-bit. Only the win32 thread model: it is
-# the one the builds use, and the posix one doubles the download.
+# The probe is always 64-bit. Only the win32 thread model, which the builds
+# use: with the posix one too the download doubles.
 WIN64="g++-mingw-w64-x86-64-win32 libgl1 libgl1-mesa-dri libglx-mesa0"
 WIN32="g++-mingw-w64-i686-win32 wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386"
-TESTS="g++ libgtest-dev python3-pytest binutils-mingw-w64-i686 binutils-mingw-w64-x86-64"
+TESTS="g++ libgtest-dev python3-pytest"
 
 case "${1:-} ${2:-}" in
     "run win64") wanted="$COMMON $WIN64" ;;
@@ -25,69 +23,48 @@ case "${1:-} ${2:-}" in
 esac
 
 as_root() {
-    if [ "$(id -u)" -eq 0 ]; then
-        "$@"
-    elif command -v sudo >/dev/null; then
-        sudo "$@"
-    else
-        echo "$0: need root or sudo for: $*" >&2
-        return 1
+    if [ "$(id -u)" -eq 0 ]; then "$@"
+    elif command -v sudo >/dev/null; then sudo "$@"
+    else echo "$0: need root or sudo for: $*" >&2; return 1
     fi
-}
-
-installed() {
-    [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
 }
 
 updated=""
 apt_install() {
     [ -n "$updated" ] || as_root apt-get update -q
     updated=1
-    as_root env DEBIAN_FRONTEND=noninteractive \
-        apt-get install -y -q --no-install-recommends "$@"
-}
-
-major() {  # of an installed package's version: 1:10.0.2+ds-2 is 10
-    dpkg-query -W -f='${Version}' "$1" 2>/dev/null | sed 's/^[0-9]*://; s/[^0-9].*//'
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"
 }
 
 # qemu before 8.0 kept a flat table of every guest page and walked it on each
 # mmap; Wine reserves most of the 32-bit address space, so every 32-bit
 # process took about a minute to start (8.0 keeps an interval tree).
 QEMU_MIN=8
-BINFMT=/proc/sys/fs/binfmt_misc
 
 bring_emulator() {
-    [ "$(major qemu-user-static)" -ge $QEMU_MIN ] 2>/dev/null || install_emulator
-    register_emulator
-}
-
-install_emulator() {
-    # Debian 12's own qemu is 7.2; its backports have a current one.
-    . /etc/os-release
-    from=""
-    if [ "${VERSION_CODENAME:-}" = bookworm ]; then
-        from="-t bookworm-backports"
-        list=/etc/apt/sources.list.d/bookworm-backports.list
-        if ! apt-get indextargets --format '$(RELEASE)' | grep -qx bookworm-backports; then
-            mirror=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' |
-                         sed -n 's/^bookworm //p' | head -1)
-            echo "deb $mirror bookworm-backports main" | as_root tee "$list" >/dev/null
+    qemu=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null | sed 's/^[0-9]*://')
+    if ! [ "${qemu%%.*}" -ge $QEMU_MIN ] 2>/dev/null; then
+        . /etc/os-release
+        from=""
+        if [ "${VERSION_CODENAME:-}" = bookworm ]; then  # its own qemu is 7.2
+            from="-t bookworm-backports"
+            apt-get indextargets --format '$(RELEASE)' | grep -qx bookworm-backports ||
+                apt-get indextargets --format '$(RELEASE) $(REPO_URI)' |
+                    sed -n 's/^bookworm \(.*\)/deb \1 bookworm-backports main/p' | head -1 |
+                    as_root tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
+            echo "Taking qemu-user-static from bookworm-backports, for that package only: Debian 12's qemu 7.2 takes about a minute to start each 32-bit Wine process"
         fi
-        echo "Taking qemu-user-static from bookworm-backports, for that package only: Debian 12's qemu 7.2 takes about a minute to start each 32-bit Wine process"
+        # shellcheck disable=SC2086
+        apt_install $from qemu-user-static
     fi
-    # shellcheck disable=SC2086
-    apt_install $from qemu-user-static
-}
-
-register_emulator() {
-    # F: the kernel opens the emulator now, so it works in chroots too.
-    # Debian registers no i386 handler on amd64, and nothing does without systemd.
+    # Debian registers no i386 handler on amd64, and nothing does without
+    # systemd. F: the kernel opens the emulator now, so it works in chroots too.
+    binfmt=/proc/sys/fs/binfmt_misc
     rule=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
     if as_root sh -c "
-        [ -e $BINFMT/register ] || mount -t binfmt_misc binfmt_misc $BINFMT || exit 1
-        [ ! -e $BINFMT/qemu-i386 ] || echo -1 >$BINFMT/qemu-i386
-        printf '%s' '$rule' >$BINFMT/register" 2>/dev/null; then
+        [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt || exit 1
+        [ ! -e $binfmt/qemu-i386 ] || echo -1 >$binfmt/qemu-i386
+        printf '%s' '$rule' >$binfmt/register" 2>/dev/null; then
         echo "Registered qemu $(host32_emulator_version) in binfmt_misc for 32-bit programs"
     else
         echo "Could not register an emulator for 32-bit programs: binfmt_misc cannot be mounted or written here (needs root in a machine or privileged container)" >&2
@@ -95,12 +72,14 @@ register_emulator() {
 }
 
 case "$wanted" in
-    *wine32:i386*)
-        if [ -z "${GLTRIANGLES_HOST32:-}" ] && [ "$(host32_probe)" != native ]; then
-            version=$(host32_emulator_version)
-            [ "${version:-0}" -ge $QEMU_MIN ] || bring_emulator
-        fi ;;
+    *wine32:i386*)  # an emulator older than QEMU_MIN is replaced
+        [ -n "${GLTRIANGLES_HOST32:-}" ] || [ "$(host32_probe)" = native ] ||
+            [ "$(host32_emulator_version)" -ge $QEMU_MIN ] 2>/dev/null || bring_emulator ;;
 esac
+
+installed() {
+    [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
+}
 
 native=$(dpkg --print-architecture)
 missing=""

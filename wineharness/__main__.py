@@ -1,10 +1,5 @@
 """python3 -m wineharness prefix | run TREE | trace TREE [--raw]
-
-    prefix   make the Wine prefix (a CTest fixture)
-    run      scripts/run.sh: TREE's gltriangles.exe, on your DISPLAY if set;
-             otherwise run, judge, save build/screenshot.png and close
-    trace    scripts/trace.sh (timeline.py)
-"""
+(the prefix for CTest, scripts/run.sh and scripts/trace.sh)"""
 
 import os
 import sys
@@ -17,9 +12,9 @@ from .wait import wait_for
 
 
 def run(tree):
-    """Runs TREE's exe until it is active and painted, saves
-    build/screenshot.png, judges it against the oracle, closes it with
-    Alt+F4 and returns its exit status, or non-zero if the picture was wrong."""
+    """TREE's exe on your DISPLAY if set; otherwise until it is painted, then
+    saves build/screenshot.png, judges it, closes it with Alt+F4 and returns
+    its exit status, or non-zero if the picture was wrong."""
     exe = os.path.join(tree, "gltriangles.exe")
     if os.environ.get("DISPLAY"):
         return run_on_display(exe)

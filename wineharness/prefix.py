@@ -25,11 +25,9 @@ READY = ".gltriangles-ready"  # written last: a prefix without it is half-made
 def host32():
     """native, emulated or none: whether 32-bit programs run here, as the
     command that started us decided (scripts/host32.sh)."""
-    answer = os.environ.get("GLTRIANGLES_HOST32")
-    if answer not in ("native", "emulated", "none"):
-        raise RuntimeError("GLTRIANGLES_HOST32 is not set: run this through scripts/run.sh, "
-                           "scripts/test.sh or ctest, which decide it")
-    return answer
+    if os.environ.get("GLTRIANGLES_HOST32") not in ("native", "emulated", "none"):
+        raise RuntimeError("GLTRIANGLES_HOST32 is not set: scripts/host32.sh decides it")
+    return os.environ["GLTRIANGLES_HOST32"]
 
 
 def pe_header(exe):
@@ -77,17 +75,11 @@ def stop_server(prefix):
         subprocess.run([SERVER, flag], env=wine_env(prefix), stderr=subprocess.DEVNULL)
 
 
-def started(pid):
-    """When process PID started, in clock ticks since boot: with the pid,
-    it names one process, where a pid alone may be reused."""
+def process_id(pid):
+    """PID and when it started, in clock ticks since boot: the two name one
+    process, where a pid alone may have been reused."""
     with open(f"/proc/{pid}/stat") as f:
-        return int(f.read().rsplit(")", 1)[1].split()[19])
-
-
-def note_xvfb(prefix, pid):
-    """Notes our Xvfb beside the prefix, for end_leftovers."""
-    with open(prefix + ".xvfb", "w") as f:
-        f.write(f"{pid} {started(pid)}")
+        return f"{pid} {f.read().rsplit(')', 1)[1].split()[19]}"
 
 
 def end_leftovers(prefix):
@@ -108,12 +100,11 @@ def end_leftovers(prefix):
         except OSError:
             pass
     with contextlib.suppress(OSError, ValueError):
-        with open(prefix + ".xvfb") as f:
-            pid, when = map(int, f.read().split())
-        if started(pid) == when:  # the very process, not one that reuses its pid
-            os.kill(pid, signal.SIGKILL)
-    with contextlib.suppress(FileNotFoundError):
+        with open(prefix + ".xvfb") as f:  # our Xvfb, as the session noted it
+            noted = f.read()
         os.remove(prefix + ".xvfb")
+        if process_id(noted.split()[0]) == noted:
+            os.kill(int(noted.split()[0]), signal.SIGKILL)
 
 
 def make_prefix(prefix=PREFIX, log=subprocess.DEVNULL):

@@ -1,12 +1,7 @@
-"""A Wine session on a private Xvfb: the e2e suite, run.sh, trace.sh and the
-bench drive the exe through one. python3-xlib drives X; Pillow holds the
-pixels.
-
-A Session locks the prefix, first ends what a killed run left behind, makes
-the prefix if it is not complete, starts Xvfb and one wineserver, and on
-exit ends everything it started. Queries go through the 64-bit probe,
-whichever exe is under test: under qemu it starts in a quarter of the time.
-"""
+"""A Wine session on a private Xvfb. It locks the prefix, ends what a killed
+run left behind, makes the prefix if need be, starts Xvfb and one wineserver,
+and on exit ends everything it started. python3-xlib drives X; Pillow holds
+the pixels; the probe answers what X cannot show."""
 
 import contextlib
 import os
@@ -20,7 +15,7 @@ from Xlib import X, XK, display as xdisplay
 from Xlib.ext import xtest
 
 from .prefix import (PREFIX, SERVER, WINE64, end_leftovers, loader, lock_prefix, make_prefix,
-                     note_xvfb, stop_server, wine_env)
+                     process_id, stop_server, wine_env)
 from .wait import NotYet, wait_for
 
 
@@ -39,9 +34,8 @@ def save_png(image, path, box=None):
 
 class Session:
     """EVIDENCE_DIR gets Wine's log, and what callers keep there. With
-    grey_unwritten_memory, Xvfb runs without MIT-SHM and Wine's heap starts
-    out as 0xAA bytes, so that a picture that was never drawn shows grey
-    rather than by chance the right colours."""
+    grey_unwritten_memory (no MIT-SHM, a heap of 0xAA bytes) a picture that
+    was never drawn shows grey, not by chance the right colours."""
 
     def __init__(self, evidence_dir, probe, prefix=PREFIX, grey_unwritten_memory=True,
                  xvfb_args=()):
@@ -65,7 +59,8 @@ class Session:
                  "-nolisten", "tcp", *no_shm, *self.xvfb_args],
                 pass_fds=(write_end,), stderr=subprocess.DEVNULL)
             os.close(write_end)
-            note_xvfb(self.prefix, self.xvfb.pid)
+            with open(self.prefix + ".xvfb", "w") as f:
+                f.write(process_id(self.xvfb.pid))
             with os.fdopen(read_end) as f:
                 display = ":" + f.readline().strip()
             if display == ":":
@@ -88,8 +83,7 @@ class Session:
         if hasattr(self, "xvfb"):
             self.xvfb.terminate()
             self.xvfb.wait()
-            # Ended cleanly: nothing left for end_leftovers to SIGKILL.
-            with contextlib.suppress(FileNotFoundError):
+            with contextlib.suppress(FileNotFoundError):  # ended cleanly: no leftover
                 os.remove(self.prefix + ".xvfb")
         # Wine 10 can leave services.exe and its kin hung after the server
         # ends; the next session would end them, but nothing should outlive us.
@@ -117,29 +111,23 @@ class Session:
         can find it going away."""
         subprocess.run([SERVER, "-p"], env=self.env, check=True)
 
-    def shown_window(self, app, hit_tests=False, timeout=40.0):
-        """APP's main window once it is visible and active; fails at once if
-        APP exits first."""
+    def until(self, condition, what, timeout=20.0, hit_tests=False, app=None):
+        """The main window once condition(window) holds; fails at once if
+        the process APP has exited."""
         def attempt():
-            if app.poll() is not None:
-                raise AssertionError(f"the exe exited with status {app.returncode} "
-                                     "before its window was active")
-            win = self.window(hit_tests)
-            if win["state"][0] != 1 or win["active"] != 1:
-                raise NotYet(f"window {win['window']}, (visible, minimised, maximised) "
-                             f"{win['state']}, active {win['active']}")
-            return win
-        return wait_for(attempt, "the active main window", timeout)
-
-    def until(self, condition, what, timeout=20.0, hit_tests=False):
-        """The main window once condition(window) holds."""
-        def attempt():
+            if app and app.poll() is not None:
+                raise AssertionError(f"the exe exited with status {app.returncode} before {what}")
             win = self.window(hit_tests)
             if not condition(win):
-                raise NotYet(f"saw window {win['window']}, client {win['client']}, "
-                             f"(visible, minimised, maximised) {win['state']}")
+                raise NotYet(f"saw window {win['window']}, client {win['client']}, (visible, "
+                             f"minimised, maximised) {win['state']}, active {win['active']}")
             return win
         return wait_for(attempt, what, timeout)
+
+    def shown_window(self, app, hit_tests=False):
+        """APP's main window once it is visible and active."""
+        return self.until(lambda w: w["state"][0] == 1 and w["active"] == 1,
+                          "the active main window", 40.0, hit_tests, app)
 
     # --- processes -------------------------------------------------------
     def start(self, *argv, log=None, **env):
