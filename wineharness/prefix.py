@@ -48,7 +48,7 @@ def loader(exe):
 
 
 def wine_env(prefix=PREFIX, **extra):
-    return dict(os.environ, WINEPREFIX=prefix, **WINE_ENV, **extra)
+    return {**os.environ, "WINEPREFIX": prefix, **WINE_ENV, **extra}
 
 
 def windows_path(path):
@@ -107,10 +107,11 @@ def end_leftovers(prefix):
             os.kill(int(noted.split()[0]), signal.SIGKILL)
 
 
-def make_prefix(prefix=PREFIX, log=subprocess.DEVNULL):
+def make_prefix(prefix=PREFIX):
     """Makes the prefix once, in Wine's virtual desktop, so Wine draws real
-    frames and caption buttons. Where 32-bit programs can run, the prefix
-    gets its 32-bit half too; one made without it is made again then."""
+    frames and caption buttons, with Wine's errors in PREFIX.log. Where
+    32-bit programs can run, the prefix gets its 32-bit half too; one made
+    without it is made again then."""
     kind = "wow64" if host32() != "none" and os.path.exists(WINE32) else "win64"
     marker = os.path.join(prefix, READY)
     if os.path.exists(marker):
@@ -119,14 +120,21 @@ def make_prefix(prefix=PREFIX, log=subprocess.DEVNULL):
                 return
     end_leftovers(prefix)
     shutil.rmtree(prefix, ignore_errors=True)
-    env = wine_env(prefix)
+    env = wine_env(prefix, WINEDEBUG="fixme-all")
     began = time.monotonic()
     print(f"making the Wine prefix {prefix} ({kind})...", file=sys.stderr, flush=True)
-    subprocess.run([WINE64, "wineboot", "-i"], env=env, stdout=log, stderr=log, check=True)
-    for key, name, value in (("Explorer", "Desktop", "Default"),
-                             ("Explorer\\Desktops", "Default", "800x600")):
-        subprocess.run([WINE64, "reg", "add", "HKCU\\Software\\Wine\\" + key, "/v", name,
-                        "/d", value, "/f"], env=env, stdout=log, stderr=log, check=True)
+    desktop = "HKCU\\Software\\Wine\\Explorer"
+    with open(prefix + ".log", "w") as log:
+        for argv in (["wineboot", "-i"],
+                     ["reg", "add", desktop, "/v", "Desktop", "/d", "Default", "/f"],
+                     ["reg", "add", desktop + "\\Desktops", "/v", "Default", "/d", "800x600", "/f"]):
+            print("---", *argv, file=log, flush=True)
+            status = subprocess.run([WINE64, *argv], env=env, stdout=log, stderr=log).returncode
+            if status != 0:
+                with open(prefix + ".log", errors="replace") as f:
+                    tail = "".join(f.readlines()[-20:])
+                raise RuntimeError(f"wine64 {' '.join(argv[:2])} exited with {status} while "
+                                   f"making the prefix; the end of {prefix}.log:\n{tail}")
     # This Wine does not pick up its own data directory's fonts: without
     # Marlett the caption buttons show letters.
     shutil.copy("/usr/share/wine/fonts/marlett.ttf",

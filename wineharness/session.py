@@ -51,7 +51,7 @@ class Session:
         try:
             end_leftovers(self.prefix)
             self.log = open(os.path.join(self.evidence_dir, "wine.log"), "a")
-            make_prefix(self.prefix, self.log)
+            make_prefix(self.prefix)
             read_end, write_end = os.pipe()
             no_shm = ["-extension", "MIT-SHM"] if self.grey else []
             self.xvfb = subprocess.Popen(
