@@ -96,7 +96,7 @@ done
 echo "Installing:$missing"
 case "$missing" in
     *:i386*) dpkg --print-foreign-architectures | grep -qx i386 ||
-                 as_root dpkg --add-architecture i386 ;;
+                 { as_root dpkg --add-architecture i386; updated=""; } ;;
 esac
 # shellcheck disable=SC2086
 apt_install $missing
