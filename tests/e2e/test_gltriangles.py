@@ -190,9 +190,9 @@ def test_trace(case, copy):
             status = timeline.story(case.s, exe, log)
         except AssertionError:
             with open(path, errors="replace") as f:
-                refused = [line for line in f if line.startswith("wine: failed to start")]
+                refused = any(line.startswith("wine: failed to start") for line in f)
             if copy == "moved" and refused:  # Wine 8 relocates no exe
-                pytest.skip(f"this Wine cannot start an exe away from its base: {refused[0]}")
+                pytest.skip("this Wine cannot start an exe away from its preferred base")
             raise
     assert status == 0
     lines = timeline.read_log(path)
