@@ -17,8 +17,9 @@ def pytest_addoption(parser):
 @pytest.fixture(scope="session")
 def session(request):
     option = request.config.getoption
-    if pe_header(option("--moved"))[0] == "win32" and host32() == "none":
-        how = os.environ.get("GLTRIANGLES_HOST32_HOW", "")
+    exe = os.path.join(option("--tree"), "gltriangles.exe")
+    if pe_header(exe)[0] == "win32" and host32() == "none":
+        how = os.environ["GLTRIANGLES_HOST32_HOW"]  # set with the answer
         why = how if how.startswith("forced") else "and no emulator could be registered for them"
         pytest.skip(f"this host cannot run 32-bit programs ({why})")
     with Session(option("--evidence"), probe_in(option("--tree"))) as s:
