@@ -8,17 +8,16 @@
 set -eu
 . "$(dirname "$0")/host32.sh"
 
+COMMON="cmake ninja-build wine64 xvfb xauth fonts-wine python3 python3-xlib python3-pil"
 # The probe is always 64-bit. Only the win32 thread model, which the builds
 # use: with the posix one too the download doubles.
-COMMON="cmake ninja-build wine64 xvfb xauth fonts-wine python3 python3-xlib python3-pil
-        g++-mingw-w64-x86-64-win32"
-WIN64="libgl1 libgl1-mesa-dri libglx-mesa0"  # only a 64-bit exe draws with 64-bit Mesa
+WIN64="g++-mingw-w64-x86-64-win32 libgl1 libgl1-mesa-dri libglx-mesa0"
 WIN32="g++-mingw-w64-i686-win32 wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386"
 TESTS="g++ libgtest-dev python3-pytest"
 
 case "${1:-} ${2:-}" in
     "run win64") wanted="$COMMON $WIN64" ;;
-    "run win32") wanted="$COMMON $WIN32" ;;
+    "run win32") wanted="$COMMON $WIN64 $WIN32" ;;
     "test "|"bench ") wanted="$COMMON $WIN64 $WIN32 $TESTS" ;;
     *) echo "usage: $0 run win32|win64 | test | bench" >&2; exit 2 ;;
 esac
