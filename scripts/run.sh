@@ -34,9 +34,11 @@ if [ "$GLTRIANGLES_HOST32" = none ]; then
     fi
 fi
 arch=${arch:-win32}
-cmake --preset "$arch" >/dev/null
-cmake --build --preset "$arch" --target gltriangles probe  # not the tests' exes
-
 # Debian's interpreter, which has Debian's python3-xlib and Pillow; -m finds
 # the harness in the working directory, the source tree.
-exec /usr/bin/python3 -E -B -m wineharness "$mode" "build/$arch" $raw
+harness="/usr/bin/python3 -E -B -m wineharness"
+$harness prefix &  # made while the exe builds
+cmake --preset "$arch" >/dev/null
+cmake --build --preset "$arch" --target gltriangles probe  # not the tests' exes
+wait $!
+exec $harness "$mode" "build/$arch" $raw

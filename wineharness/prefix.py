@@ -139,7 +139,10 @@ def make_prefix(prefix=PREFIX):
     # Marlett the caption buttons show letters.
     shutil.copy("/usr/share/wine/fonts/marlett.ttf",
                 os.path.join(prefix, "drive_c", "windows", "Fonts"))
-    subprocess.run([SERVER, "-w"], env=env, check=True)  # a live server keeps the old mode
+    # A live server keeps the old mode; -k saves the registry and ends it at
+    # once, where -w would wait seconds for it to linger out.
+    subprocess.run([SERVER, "-k"], env=env)
+    subprocess.run([SERVER, "-w"], env=env, check=True)
     with open(marker, "w") as f:
         f.write(kind)
     print(f"made it in {time.monotonic() - began:.0f} s", file=sys.stderr)
