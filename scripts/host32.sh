@@ -39,13 +39,20 @@ host32_write_probe() {
     chmod +x "$1"
 }
 
-# native, emulated or none, found by running the program above.
-host32_probe() {
+# Runs the program above, with the variables ARGS added to its environment.
+host32_run_probe() {
     probe=$(mktemp)
     host32_write_probe "$probe"
     status=0
-    "$probe" 2>/dev/null || status=$?
+    env "$@" "$probe" 2>/dev/null || status=$?
     rm -f "$probe"
+    return $status
+}
+
+# native, emulated or none, as the program above exits.
+host32_probe() {
+    status=0
+    host32_run_probe || status=$?
     case $status in
         0) echo native ;;
         1) echo emulated ;;
@@ -57,10 +64,7 @@ host32_probe() {
 # nothing. qemu's user-mode emulators take options from the environment,
 # so with QEMU_VERSION set the one registered answers for itself.
 host32_emulator_version() {
-    probe=$(mktemp)
-    host32_write_probe "$probe"
-    QEMU_VERSION=1 "$probe" 2>/dev/null | sed -n 's/^qemu-i386 version \([0-9]*\)\..*/\1/p'
-    rm -f "$probe"
+    host32_run_probe QEMU_VERSION=1 | sed -n 's/^qemu-i386 version \([0-9]*\)\..*/\1/p'
 }
 
 host32() {
