@@ -15,6 +15,7 @@ import time
 from Xlib import X
 
 from wineharness.oracle import TOLERANCE, client_triangles, colour_at, expected_picture
+from wineharness.prefix import pe_links
 from wineharness.session import Session, save_png
 from wineharness.wait import NotYet, wait_for
 
@@ -322,7 +323,5 @@ def resize(s, pictures, name, grip, steps):
     return out
 
 
-def pe_info(exe, arch):
-    tool = "i686-w64-mingw32-objdump" if arch == "win32" else "x86_64-w64-mingw32-objdump"
-    dump = subprocess.run([tool, "-p", exe], check=True, capture_output=True, text=True).stdout
-    return os.path.getsize(exe), sorted({d.upper() for d in re.findall(r"DLL Name: (\S+)", dump)})
+def pe_info(exe):
+    return os.path.getsize(exe), pe_links(exe)[2]

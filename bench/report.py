@@ -129,7 +129,7 @@ def print_table(args, exes, results, arches, client, elapsed, load_before):
             scale=1 / 1024)
     row("peak RSS over the whole run, MiB", "rss_peak_kib", fmt="{:.1f}", scale=1 / 1024)
     for arch in ("win32", "win64"):
-        (size_a, dlls_a), (size_b, dlls_b) = (pe_info(exes[(name, arch)], arch)
+        (size_a, dlls_a), (size_b, dlls_b) = (pe_info(exes[(name, arch)])
                                               for name in NAMES)
         rows.append((f"file size {arch}, KiB", f"{size_a / 1024:.1f}", f"{size_b / 1024:.1f}",
                      f"{size_a / size_b:.2f}x", "< 24" if arch == "win32" else ""))

@@ -13,7 +13,7 @@ COMMON="cmake ninja-build wine64 xvfb xauth fonts-wine python3 python3-xlib pyth
 # use: with the posix one too the download doubles.
 WIN64="g++-mingw-w64-x86-64-win32 libgl1 libgl1-mesa-dri libglx-mesa0"
 WIN32="g++-mingw-w64-i686-win32 wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386"
-TESTS="g++ libgtest-dev python3-pytest"
+TESTS="g++ libgtest-dev python3-pytest clang lld"  # clang and lld: the second compiler
 
 case "${1:-} ${2:-}" in
     "run win64") wanted="$COMMON $WIN64" ;;

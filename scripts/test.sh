@@ -10,7 +10,7 @@ host32
 
 summary=""
 failed=0
-for preset in host host-sanitize win32 win64; do
+for preset in host host-sanitize win32 win64 win32-clang; do
     echo "=== $preset"
     log=build/$preset.log
     mkdir -p build

@@ -5,6 +5,7 @@ left on it, which loader runs an exe, and a run on the user's own display."""
 import contextlib
 import fcntl
 import os
+import re
 import shutil
 import signal
 import struct
@@ -41,6 +42,16 @@ def pe_header(exe):
         arch, base = "win32", struct.unpack_from("<I", head, optional + 28)[0]
     return arch, base, struct.unpack_from("<I", head, optional + 56)[0]
 
+
+
+def pe_links(exe):
+    """(subsystem, DllCharacteristics, imported DLLs in upper case) of EXE,
+    as the Windows loader reads them; one objdump reads PE32 and PE32+."""
+    dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", exe],
+                          check=True, capture_output=True, text=True).stdout
+    field = lambda name: int(re.search(rf"^{name}\s+([0-9a-f]+)", dump, re.M).group(1), 16)
+    dlls = sorted({d.upper() for d in re.findall(r"DLL Name: (\S+)", dump)})
+    return field("Subsystem"), field("DllCharacteristics"), dlls
 
 def loader(exe):
     """The loader that becomes EXE's own process, so its pid is ours."""

@@ -9,7 +9,7 @@ import pytest
 
 from wineharness import timeline
 from wineharness.oracle import off, require_picture
-from wineharness.prefix import pe_header, windows_path
+from wineharness.prefix import pe_header, pe_links, windows_path
 from wineharness.session import save_png
 from wineharness.wait import NotYet, wait_for
 
@@ -17,6 +17,12 @@ STYLE = 0x06CF0000        # WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLI
 WS_VISIBLE = 0x10000000
 WS_EX_DLGMODALFRAME = 0x1
 CLASS_STYLE = 0x23        # CS_VREDRAW | CS_HREDRAW | CS_OWNDC
+# What any compiler's exe must be: a GUI program with ASLR and NX (and 64-bit
+# ASLR for a PE32+), importing nothing that a plain Windows lacks.
+GUI = 2
+ASLR_NX = {"win32": 0x0140, "win64": 0x0160}  # DYNAMIC_BASE | NX_COMPAT (| HIGH_ENTROPY_VA)
+SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "OPENGL32.DLL", "GLU32.DLL",
+               "MSVCRT.DLL"}
 
 
 def launch(case, picture=True):
@@ -82,6 +88,12 @@ def assert_error_icon(case, box):
 
 
 # --- what a user sees ---------------------------------------------------
+def test_linked_for_any_windows(case):
+    subsystem, flags, dlls = pe_links(case.exe)
+    wanted = ASLR_NX[pe_header(case.exe)[0]]
+    assert (subsystem, hex(flags & wanted), set(dlls) - SYSTEM_DLLS) == (GUI, hex(wanted), set())
+
+
 def test_window(case):
     _, win = launch(case, picture=False)
     assert win["window"] == (0, 0, 400, 150)
