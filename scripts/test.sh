@@ -1,6 +1,7 @@
 #!/bin/sh
 # Runs every test: the host unit tests (plain and under ASan/UBSan), then the
-# end-to-end suite under Wine for the 32-bit and the 64-bit exe. Every preset
+# end-to-end suite under Wine for the 32-bit and the 64-bit exe built by GCC,
+# and for the 32-bit exe built by clang and lld. Every preset
 # runs even after one fails; the last lines sum them up, one per preset.
 cd "$(dirname "$0")/.."
 . scripts/host32.sh
