@@ -7,6 +7,7 @@
 # It needs root or sudo only when there is something to change.
 set -eu
 . "$(dirname "$0")/host32.sh"
+cd "$(dirname "$0")/.."  # host32.sh runs its probe from build/
 
 COMMON="cmake ninja-build wine64 xvfb xauth fonts-wine python3 python3-xlib python3-pil"
 # The probe is always 64-bit. Only the win32 thread model, which the builds
