@@ -31,14 +31,34 @@ as_root() {
 }
 
 updated=""
-apt_install() {
-    [ -n "$updated" ] || as_root apt-get update -q
+apt_update() {
+    as_root apt-get update -q
     updated=1
+}
+apt_install() {
+    [ -n "$updated" ] || apt_update
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"
 }
 
 # qemu 7.2 spends 0.6 ms on each guest mmap, and a 32-bit Wine start makes 130,000 (8.0 tracks pages in interval trees)
 QEMU_MIN=8
+
+# indextargets lists only the indexes apt has downloaded: none at all where
+# its lists are empty (a fresh image, a cleaned system), so update first.
+add_backports() {
+    has_index() { apt-get indextargets --format '$(RELEASE)' | grep -qx "$1"; }
+    has_index bookworm-backports && return 0
+    [ -n "$updated" ] || apt_update
+    has_index bookworm-backports && return 0
+    mirror=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' | sed -n 's/^bookworm //p' | head -1)
+    if [ -z "$mirror" ]; then
+        echo "$0: apt has no Debian 12 (bookworm) mirror in its sources to take bookworm-backports from; add one, or install qemu-user-static 8 or later yourself" >&2
+        exit 1
+    fi
+    echo "deb $mirror bookworm-backports main" |
+        as_root tee /etc/apt/sources.list.d/gltriangles-bookworm-backports.list >/dev/null
+    updated=""
+}
 
 bring_emulator() {
     qemu=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null | sed 's/^[0-9]*://')
@@ -47,10 +67,7 @@ bring_emulator() {
         from=""
         if [ "${VERSION_CODENAME:-}" = bookworm ]; then  # its own qemu is 7.2
             from="-t bookworm-backports"
-            apt-get indextargets --format '$(RELEASE)' | grep -qx bookworm-backports ||
-                apt-get indextargets --format '$(RELEASE) $(REPO_URI)' |
-                    sed -n 's/^bookworm \(.*\)/deb \1 bookworm-backports main/p' | head -1 |
-                    as_root tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
+            add_backports
             echo "Taking qemu-user-static from bookworm-backports, for that package only: Debian 12's qemu 7.2 takes about a minute to start each 32-bit Wine process"
         fi
         # shellcheck disable=SC2086
