@@ -26,7 +26,7 @@ esac
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"
     elif command -v sudo >/dev/null; then sudo "$@"
-    else echo "$0: need root or sudo for: $*" >&2; return 1
+    else echo "$0: need root or sudo for: $(printf '%s\n' "$*" | head -1)" >&2; return 1
     fi
 }
 
@@ -77,14 +77,18 @@ bring_emulator() {
     # systemd. F: the kernel opens the emulator now, so it works in chroots too.
     binfmt=/proc/sys/fs/binfmt_misc
     rule=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
-    if as_root sh -c "
-        [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt || exit 1
+    # Only the kernel's refusals are hidden: as_root and sudo say why they fail.
+    status=0
+    as_root sh -c "# register qemu-i386 in binfmt_misc
+        exec 2>/dev/null
+        [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt || exit 3
         [ ! -e $binfmt/qemu-i386 ] || echo -1 >$binfmt/qemu-i386
-        printf '%s' '$rule' >$binfmt/register" 2>/dev/null; then
-        echo "Registered qemu $(host32_emulator_version) in binfmt_misc for 32-bit programs"
-    else
-        echo "Could not register an emulator for 32-bit programs: binfmt_misc cannot be mounted or written here (needs root in a machine or privileged container)" >&2
-    fi
+        printf '%s' '$rule' >$binfmt/register || exit 3" || status=$?
+    case $status in
+        0) echo "Registered qemu $(host32_emulator_version) in binfmt_misc for 32-bit programs" ;;
+        3) echo "Could not register an emulator for 32-bit programs: binfmt_misc cannot be mounted or written here (needs root in a machine or privileged container)" >&2 ;;
+        *) echo "Could not register an emulator for 32-bit programs: that needs root or sudo" >&2 ;;
+    esac
 }
 
 case "$wanted" in
