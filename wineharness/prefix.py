@@ -14,10 +14,14 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
-WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
-WINE32 = "/usr/lib/wine/wine" if os.path.exists("/usr/lib/wine/wine") else "wine"
-# Debian puts wineserver on PATH only with the 32-bit package.
-SERVER = "/usr/lib/wine/wineserver" if os.path.exists("/usr/lib/wine/wineserver") else "wineserver"
+# Debian's Wine, which deps.sh installs, or else the one on PATH: all three
+# from the same Wine, since a wineserver serves only its own version. (Debian
+# puts wine and wineserver on PATH only with the 32-bit package, and wine64
+# never.)
+if os.path.exists("/usr/lib/wine/wine64"):
+    WINE64, WINE32, SERVER = (f"/usr/lib/wine/{name}" for name in ("wine64", "wine", "wineserver"))
+else:
+    WINE64, WINE32, SERVER = (shutil.which(name) or name for name in ("wine64", "wine", "wineserver"))
 WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}  # no Mono, no Gecko
 READY = ".gltriangles-ready"  # written last: a prefix without it is half-made
 
