@@ -5,6 +5,7 @@ left on it, which loader runs an exe, and a run on the user's own display."""
 import contextlib
 import fcntl
 import os
+import re
 import shutil
 import signal
 import struct
@@ -32,6 +33,16 @@ def host32():
     if os.environ.get("GLTRIANGLES_HOST32") not in ("native", "emulated", "none"):
         raise RuntimeError("GLTRIANGLES_HOST32 is not set: scripts/host32.sh decides it")
     return os.environ["GLTRIANGLES_HOST32"]
+
+
+def wine_version():
+    """(major, minor) of that Wine, from "wine-8.0 (Debian 8.0~repack-4)"."""
+    out = subprocess.run([WINE64, "--version"], capture_output=True, text=True).stdout
+    m = re.match(r"wine-(\d+)\.(\d+)", out)
+    if not m:
+        raise RuntimeError(f"{WINE64} --version said {out.strip()!r}, not wine-N.N: is Wine installed?"
+                           " scripts/deps.sh installs it")
+    return int(m[1]), int(m[2])
 
 
 def pe_header(exe):
