@@ -38,6 +38,8 @@ def assert_picture(case, win, what):
     try:
         return wait_for(attempt, what)
     except AssertionError as failure:
+        if not last:  # not even a grab: nothing to keep
+            raise
         path = save_png(last[0], os.path.join(case.evidence_dir, "wrong-picture.png"))
         raise AssertionError(f"{failure}\nscreenshot kept at {path}") from None
 
