@@ -71,17 +71,47 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+_HELD = {}  # prefix: [its locked file, how many holders in this process]
+
+
+class PrefixLock:
+    """One holder's share of a prefix's lock; the lock goes with the last."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+
+    def close(self):
+        if self.prefix:
+            held = _HELD[self.prefix]
+            held[1] -= 1
+            if not held[1]:
+                held[0].close()
+                del _HELD[self.prefix]
+            self.prefix = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
 def lock_prefix(prefix=PREFIX):
-    """An exclusive lock on the prefix, held while the returned file is open,
-    so that runs that share the prefix take turns."""
-    os.makedirs(os.path.dirname(prefix), exist_ok=True)
-    lock = open(prefix + ".lock", "w")
-    try:
-        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    except BlockingIOError:
-        print(f"waiting for {prefix}: another run is using it", file=sys.stderr, flush=True)
-        fcntl.flock(lock, fcntl.LOCK_EX)
-    return lock
+    """An exclusive lock on the prefix, held until the returned PrefixLock is
+    closed, so that runs that share the prefix take turns. A process that
+    holds it may take it again: a command that keeps files of its own beside
+    the prefix (a log, an evidence folder) holds it around its session."""
+    if prefix not in _HELD:
+        os.makedirs(os.path.dirname(prefix), exist_ok=True)
+        lock = open(prefix + ".lock", "w")
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print(f"waiting for {prefix}: another run is using it", file=sys.stderr, flush=True)
+            fcntl.flock(lock, fcntl.LOCK_EX)
+        _HELD[prefix] = [lock, 0]
+    _HELD[prefix][1] += 1
+    return PrefixLock(prefix)
 
 
 def stop_server(prefix):
