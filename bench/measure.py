@@ -193,15 +193,26 @@ def wineserver_pid(prefix):
     return None
 
 
+# Wine's +timestamp is NtGetTickCount(): the raw monotonic clock in whole
+# milliseconds, in a ULONG, so it starts again from 0 every 2**32 ms (49.7 days).
+TICK_WRAP_S = 2**32 / 1000
+
+
 def raw_clock():
-    """Seconds on the clock that Wine stamps its trace lines with."""
+    """Seconds on the raw monotonic clock, which Wine's tick count counts too;
+    whole, so that differences stay right across the tick count's wrap."""
     return time.clock_gettime(time.CLOCK_MONOTONIC_RAW)
+
+
+def as_stamped(t):
+    """A raw_clock() time as Wine stamps its trace lines: modulo 2**32 ms."""
+    return t % TICK_WRAP_S
 
 
 def gl_call_times(lines, call=None):
     """When the program entered GL calls, from Wine's +timestamp trace, in
-    seconds on raw_clock with millisecond steps: a list for one call, or
-    each call's first time."""
+    seconds modulo 2**32 ms (see as_stamped) with millisecond steps: a list
+    for one call, or each call's first time."""
     times, first = [], {}
     for line in lines:
         m = re.match(r"(\d+\.\d+):\w+:trace:opengl:(\w+( returning)?)", line)
@@ -215,9 +226,9 @@ def gl_call_times(lines, call=None):
 def startup_split(lines, start, shown):
     """Where the start-up went, between the first entries into GL calls."""
     first = gl_call_times(lines)
-    marks = [start] + [first.get(k) for k in (
+    marks = [as_stamped(start)] + [first.get(k) for k in (
         "wglChoosePixelFormat", "wglChoosePixelFormat returning", "wglMakeCurrent",
-        "glClear")] + [shown]
+        "glClear")] + [as_stamped(shown)]
     if None in marks:
         return {}
     return {f"split{i}_ms": (b - a) * 1000 for i, (a, b) in enumerate(zip(marks, marks[1:]))}
@@ -311,8 +322,9 @@ def resize(s, pictures, name, grip, steps):
         out["resize_paints"] = s.paints() - paints0
         # Split each step at its first glClear, by the trace's time stamps.
         clears = gl_call_times(s.trace(), "glClear")
+        stamped = [as_stamped(start) for start in starts]
         to_paint, to_picture = [], []
-        for start, end, first in zip(starts, starts[1:] + [float("inf")], firsts):
+        for start, end, first in zip(stamped, stamped[1:] + [float("inf")], firsts):
             clear = next((t for t in clears if start <= t < end), None)
             if clear is not None and first is not None:
                 to_paint.append((clear - start) * 1000)

@@ -13,7 +13,7 @@ import sys
 import time
 
 from bench.measure import RESIZE_STEP, STEP_PERIOD, BenchSession, Pictures, one_run, pe_info
-from wineharness.prefix import ROOT, WINE64, host32
+from wineharness.prefix import ROOT, WINE64, host32, lock_prefix
 from wineharness.session import probe_in
 
 NAMES = ("gltriangles", "baseline")
@@ -56,8 +56,9 @@ def main():
     measured = [(full, args.idle, args.steps)] + ([(other, 0, 0)] if other else [])
     results = {(name, arch): [] for arch, _, _ in measured for name in NAMES}
     keep = os.path.join(args.builds, "bench-kept")  # Wine's log, and screens on failure
+    lock = lock_prefix(args.prefix)  # first: another bench may be writing there
     shutil.rmtree(keep, ignore_errors=True)
-    with BenchSession(keep, probe, args.prefix) as s:
+    with lock, BenchSession(keep, probe, args.prefix) as s:
         s.probe("dragfull")  # show the contents while sizing, as Windows does
         # Both windows have the same geometry: take it from the program, in
         # an unmeasured launch that also warms the caches.

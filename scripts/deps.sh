@@ -7,8 +7,9 @@
 # It needs root or sudo only when there is something to change.
 set -eu
 . "$(dirname "$0")/host32.sh"
+cd "$(dirname "$0")/.."  # host32.sh runs its probe from build/
 
-COMMON="cmake ninja-build wine64 xvfb xauth fonts-wine python3 python3-xlib python3-pil"
+COMMON="cmake ninja-build wine64 xvfb fonts-wine python3 python3-xlib python3-pil"
 # The probe is always 64-bit. Only the win32 thread model, which the builds
 # use: with the posix one too the download doubles.
 WIN64="g++-mingw-w64-x86-64-win32 libgl1 libgl1-mesa-dri libglx-mesa0"
@@ -25,19 +26,39 @@ esac
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"
     elif command -v sudo >/dev/null; then sudo "$@"
-    else echo "$0: need root or sudo for: $*" >&2; return 1
+    else echo "$0: need root or sudo for: $(printf '%s\n' "$*" | head -1)" >&2; return 1
     fi
 }
 
 updated=""
-apt_install() {
-    [ -n "$updated" ] || as_root apt-get update -q
+apt_update() {
+    as_root apt-get update -q
     updated=1
+}
+apt_install() {
+    [ -n "$updated" ] || apt_update
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"
 }
 
 # qemu 7.2 spends 0.6 ms on each guest mmap, and a 32-bit Wine start makes 130,000 (8.0 tracks pages in interval trees)
 QEMU_MIN=8
+
+# indextargets lists only the indexes apt has downloaded: none at all where
+# its lists are empty (a fresh image, a cleaned system), so update first.
+add_backports() {
+    has_index() { apt-get indextargets --format '$(RELEASE)' | grep -qx "$1"; }
+    has_index bookworm-backports && return 0
+    [ -n "$updated" ] || apt_update
+    has_index bookworm-backports && return 0
+    mirror=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' | sed -n 's/^bookworm //p' | head -1)
+    if [ -z "$mirror" ]; then
+        echo "$0: apt has no Debian 12 (bookworm) mirror in its sources to take bookworm-backports from; add one, or install qemu-user-static 8 or later yourself" >&2
+        exit 1
+    fi
+    echo "deb $mirror bookworm-backports main" |
+        as_root tee /etc/apt/sources.list.d/gltriangles-bookworm-backports.list >/dev/null
+    updated=""
+}
 
 bring_emulator() {
     qemu=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null | sed 's/^[0-9]*://')
@@ -46,10 +67,7 @@ bring_emulator() {
         from=""
         if [ "${VERSION_CODENAME:-}" = bookworm ]; then  # its own qemu is 7.2
             from="-t bookworm-backports"
-            apt-get indextargets --format '$(RELEASE)' | grep -qx bookworm-backports ||
-                apt-get indextargets --format '$(RELEASE) $(REPO_URI)' |
-                    sed -n 's/^bookworm \(.*\)/deb \1 bookworm-backports main/p' | head -1 |
-                    as_root tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
+            add_backports
             echo "Taking qemu-user-static from bookworm-backports, for that package only: Debian 12's qemu 7.2 takes about a minute to start each 32-bit Wine process"
         fi
         # shellcheck disable=SC2086
@@ -59,14 +77,18 @@ bring_emulator() {
     # systemd. F: the kernel opens the emulator now, so it works in chroots too.
     binfmt=/proc/sys/fs/binfmt_misc
     rule=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
-    if as_root sh -c "
-        [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt || exit 1
+    # Only the kernel's refusals are hidden: as_root and sudo say why they fail.
+    status=0
+    as_root sh -c "# register qemu-i386 in binfmt_misc
+        exec 2>/dev/null
+        [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt || exit 3
         [ ! -e $binfmt/qemu-i386 ] || echo -1 >$binfmt/qemu-i386
-        printf '%s' '$rule' >$binfmt/register" 2>/dev/null; then
-        echo "Registered qemu $(host32_emulator_version) in binfmt_misc for 32-bit programs"
-    else
-        echo "Could not register an emulator for 32-bit programs: binfmt_misc cannot be mounted or written here (needs root in a machine or privileged container)" >&2
-    fi
+        printf '%s' '$rule' >$binfmt/register || exit 3" || status=$?
+    case $status in
+        0) echo "Registered qemu $(host32_emulator_version) in binfmt_misc for 32-bit programs" ;;
+        3) echo "Could not register an emulator for 32-bit programs: binfmt_misc cannot be mounted or written here (needs root in a machine or privileged container)" >&2 ;;
+        *) echo "Could not register an emulator for 32-bit programs: that needs root or sudo" >&2 ;;
+    esac
 }
 
 case "$wanted" in

@@ -40,8 +40,13 @@ host32_write_probe() {
 }
 
 # Runs the program above, with the variables ARGS added to its environment.
+# It is written under build/ in the source tree, where the scripts run: /tmp
+# may be mounted noexec, and there the probe would say "none" on any host.
 host32_run_probe() {
-    probe=$(mktemp)
+    mkdir -p build && probe=$(mktemp build/host32-probe.XXXXXX) || {
+        echo "host32.sh: cannot write the i386 probe under $(pwd)/build; run the scripts from a writable source tree" >&2
+        return 125
+    }
     host32_write_probe "$probe"
     status=0
     env "$@" "$probe" 2>/dev/null || status=$?

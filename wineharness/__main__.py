@@ -21,13 +21,19 @@ def run(tree):
     with Session(os.path.join(ROOT, "build", "run"), probe_in(tree)) as s:
         app = s.start(exe)
         win = s.shown_window(app)
+        last = []  # the last grab, if any grab worked
+
+        def attempt():
+            last[:] = [s.grab()]
+            return require_picture(last[0], win, win)
         try:
-            shot = wait_for(lambda: require_picture(s.grab(), win, win), "the picture")
+            wait_for(attempt, "the picture")
             wrong = None
         except AssertionError as failure:
-            shot, wrong = s.grab(), failure
-        path = save_png(shot, os.path.join(ROOT, "build", "screenshot.png"), win["window"])
-        print(f"Screenshot saved to {path}")
+            wrong = failure
+        if last:
+            path = save_png(last[0], os.path.join(ROOT, "build", "screenshot.png"), win["window"])
+            print(f"Screenshot saved to {path}")
         if wrong:
             print(f"the picture is wrong: {wrong}", file=sys.stderr)
         s.key("alt+F4")

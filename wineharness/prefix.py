@@ -15,10 +15,14 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
-WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
-WINE32 = "/usr/lib/wine/wine" if os.path.exists("/usr/lib/wine/wine") else "wine"
-# Debian puts wineserver on PATH only with the 32-bit package.
-SERVER = "/usr/lib/wine/wineserver" if os.path.exists("/usr/lib/wine/wineserver") else "wineserver"
+# Debian's Wine, which deps.sh installs, or else the one on PATH: all three
+# from the same Wine, since a wineserver serves only its own version. (Debian
+# puts wine and wineserver on PATH only with the 32-bit package, and wine64
+# never.)
+if os.path.exists("/usr/lib/wine/wine64"):
+    WINE64, WINE32, SERVER = (f"/usr/lib/wine/{name}" for name in ("wine64", "wine", "wineserver"))
+else:
+    WINE64, WINE32, SERVER = (shutil.which(name) or name for name in ("wine64", "wine", "wineserver"))
 WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}  # no Mono, no Gecko
 READY = ".gltriangles-ready"  # written last: a prefix without it is half-made
 
@@ -29,6 +33,16 @@ def host32():
     if os.environ.get("GLTRIANGLES_HOST32") not in ("native", "emulated", "none"):
         raise RuntimeError("GLTRIANGLES_HOST32 is not set: scripts/host32.sh decides it")
     return os.environ["GLTRIANGLES_HOST32"]
+
+
+def wine_version():
+    """(major, minor) of that Wine, from "wine-8.0 (Debian 8.0~repack-4)"."""
+    out = subprocess.run([WINE64, "--version"], capture_output=True, text=True).stdout
+    m = re.match(r"wine-(\d+)\.(\d+)", out)
+    if not m:
+        raise RuntimeError(f"{WINE64} --version said {out.strip()!r}, not wine-N.N: is Wine installed?"
+                           " scripts/deps.sh installs it")
+    return int(m[1]), int(m[2])
 
 
 def pe_header(exe):
@@ -67,17 +81,47 @@ def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
+_HELD = {}  # prefix: [its locked file, how many holders in this process]
+
+
+class PrefixLock:
+    """One holder's share of a prefix's lock; the lock goes with the last."""
+
+    def __init__(self, prefix):
+        self.prefix = prefix
+
+    def close(self):
+        if self.prefix:
+            held = _HELD[self.prefix]
+            held[1] -= 1
+            if not held[1]:
+                held[0].close()
+                del _HELD[self.prefix]
+            self.prefix = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
 def lock_prefix(prefix=PREFIX):
-    """An exclusive lock on the prefix, held while the returned file is open,
-    so that runs that share the prefix take turns."""
-    os.makedirs(os.path.dirname(prefix), exist_ok=True)
-    lock = open(prefix + ".lock", "w")
-    try:
-        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    except BlockingIOError:
-        print(f"waiting for {prefix}: another run is using it", file=sys.stderr, flush=True)
-        fcntl.flock(lock, fcntl.LOCK_EX)
-    return lock
+    """An exclusive lock on the prefix, held until the returned PrefixLock is
+    closed, so that runs that share the prefix take turns. A process that
+    holds it may take it again: a command that keeps files of its own beside
+    the prefix (a log, an evidence folder) holds it around its session."""
+    if prefix not in _HELD:
+        os.makedirs(os.path.dirname(prefix), exist_ok=True)
+        lock = open(prefix + ".lock", "w")
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            print(f"waiting for {prefix}: another run is using it", file=sys.stderr, flush=True)
+            fcntl.flock(lock, fcntl.LOCK_EX)
+        _HELD[prefix] = [lock, 0]
+    _HELD[prefix][1] += 1
+    return PrefixLock(prefix)
 
 
 def stop_server(prefix):

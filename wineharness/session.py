@@ -33,9 +33,10 @@ def save_png(image, path, box=None):
 
 
 class Session:
-    """EVIDENCE_DIR gets Wine's log, and what callers keep there. With
-    grey_unwritten_memory (no MIT-SHM, a heap of 0xAA bytes) a picture that
-    was never drawn shows grey, not by chance the right colours."""
+    """EVIDENCE_DIR gets Wine's log, of this session alone, and what callers
+    keep there. With grey_unwritten_memory (no MIT-SHM, a heap of 0xAA bytes)
+    a picture that was never drawn shows grey, not by chance the right
+    colours."""
 
     def __init__(self, evidence_dir, probe, prefix=PREFIX, grey_unwritten_memory=True,
                  xvfb_args=()):
@@ -50,7 +51,7 @@ class Session:
         signal.signal(signal.SIGTERM, lambda *_: sys.exit(143))  # clean up then too
         try:
             end_leftovers(self.prefix)
-            self.log = open(os.path.join(self.evidence_dir, "wine.log"), "a")
+            self.log = open(os.path.join(self.evidence_dir, "wine.log"), "w")
             make_prefix(self.prefix)
             read_end, write_end = os.pipe()
             no_shm = ["-extension", "MIT-SHM"] if self.grey else []

@@ -7,7 +7,7 @@ from collections import namedtuple
 from types import SimpleNamespace
 
 from .oracle import require_picture
-from .prefix import ROOT, WINE64, pe_header, run_on_display
+from .prefix import ROOT, WINE64, lock_prefix, pe_header, run_on_display
 from .session import Session, probe_in
 from .wait import wait_for
 
@@ -213,17 +213,18 @@ def main(tree, raw=False):
     """scripts/trace.sh: the story headless, or on your DISPLAY driven by you."""
     exe = os.path.join(tree, "gltriangles.exe")
     path = os.path.join(ROOT, "build", f"trace-{pe_header(exe)[0]}.log")
-    with open(path, "w") as log:
-        if os.environ.get("DISPLAY"):
-            status = run_on_display(exe, log, lambda env: relay_only_the_exe(exe, env),
-                                    WINEDEBUG=DEBUG)
-        else:
-            with Session(os.path.join(ROOT, "build", "trace"), probe_in(tree)) as s:
-                status = story(s, exe, log)
-    lines = read_log(path)
-    steps = fold(timeline(lines, image_of(exe, lines)))
-    for number, step in enumerate(steps, 1):
-        print(f"{number:4}  {'  ' * step.depth}{step.text}")
-    print(f"{len(steps) + 1:4}  exit status {status}")
-    print(f"Wine's whole log: {path}") if raw else os.remove(path)
+    with lock_prefix():  # from writing the log to removing it: another trace waits
+        with open(path, "w") as log:
+            if os.environ.get("DISPLAY"):
+                status = run_on_display(exe, log, lambda env: relay_only_the_exe(exe, env),
+                                        WINEDEBUG=DEBUG)
+            else:
+                with Session(os.path.join(ROOT, "build", "trace"), probe_in(tree)) as s:
+                    status = story(s, exe, log)
+        lines = read_log(path)
+        steps = fold(timeline(lines, image_of(exe, lines)))
+        for number, step in enumerate(steps, 1):
+            print(f"{number:4}  {'  ' * step.depth}{step.text}")
+        print(f"{len(steps) + 1:4}  exit status {status}")
+        print(f"Wine's whole log: {path}") if raw else os.remove(path)
     return status

@@ -2,6 +2,7 @@
 tree; every case launches the exe afresh and keeps its state on a Case."""
 
 import os
+import shutil
 
 import pytest
 
@@ -41,6 +42,7 @@ class Case:
 def case(session, request):
     option = request.config.getoption
     evidence_dir = os.path.join(option("--evidence"), request.node.name)
-    os.makedirs(evidence_dir, exist_ok=True)
+    shutil.rmtree(evidence_dir, ignore_errors=True)  # what an earlier run kept is not this one's
+    os.makedirs(evidence_dir)
     yield Case(session, option("--tree"), option("--fault"), option("--moved"), evidence_dir)
     session.end_launches()
