@@ -2,6 +2,7 @@
 # Runs every test: the host unit tests (plain and under ASan/UBSan), then the
 # end-to-end suite under Wine for the 32-bit and the 64-bit exe. Every preset
 # runs even after one fails; the last lines sum them up, one per preset.
+trap 'echo "$0: interrupted" >&2; exit 130' INT  # once what runs has ended itself
 cd "$(dirname "$0")/.."
 . scripts/host32.sh
 
