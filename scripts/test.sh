@@ -2,7 +2,10 @@
 # Runs every test: the host unit tests (plain and under ASan/UBSan), then the
 # end-to-end suite under Wine for the 32-bit and the 64-bit exe. Every preset
 # runs even after one fails; the last lines sum them up, one per preset.
-trap 'echo "$0: interrupted" >&2; exit 130' INT  # once what runs has ended itself
+# On Ctrl+C ctest ends at once, but the e2e session goes on ending its Wine
+# and Xvfb: wait for it to let go of the prefix's lock (wineharness/prefix.py).
+trap '[ ! -e build/wineprefix.lock ] || flock build/wineprefix.lock true
+      echo "$0: interrupted" >&2; exit 130' INT
 cd "$(dirname "$0")/.."
 . scripts/host32.sh
 
