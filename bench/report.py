@@ -157,4 +157,7 @@ def print_table(args, exes, results, arches, client, elapsed, load_before):
 
 
 if __name__ == "__main__":
-    main()
+    try:
+        main()
+    except KeyboardInterrupt:  # Ctrl+C: the session has ended its Wine; bench.sh says so
+        sys.exit(130)

@@ -4,6 +4,7 @@
 # Not a test and not run by CI; docs/performance.md explains the figures.
 # Options go to bench/report.py (--runs, --idle, --steps).
 set -eu
+trap 'echo "$0: interrupted" >&2; exit 130' INT  # once what runs has ended itself
 cd "$(dirname "$0")/.."
 . scripts/host32.sh
 
@@ -14,5 +15,6 @@ for preset in win32 win64; do
     cmake --build --preset "$preset"
 done
 # Debian's interpreter, which has Debian's python3-xlib and Pillow; -m finds
-# the harness in the working directory, the source tree.
-exec /usr/bin/python3 -E -B -m bench.report "$@"
+# the harness in the working directory, the source tree. Not exec: on Ctrl+C
+# it ends its Wine and Xvfb quietly, then we say so.
+/usr/bin/python3 -E -B -m bench.report "$@"

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Installs the Debian packages that a task needs, if any are missing:
-#   scripts/deps.sh run win32|win64 | test | bench
+# Installs the Debian packages that a task needs, if any are missing, then
+# checks that the tools are new enough ("versions" only checks):
+#   scripts/deps.sh run win32|win64 | test | bench | versions
 # Where the task runs the 32-bit exe and the kernel runs no i386 code, it
 # first brings a current qemu and registers it for i386 programs, unless the
 # user set GLTRIANGLES_HOST32: forcing an answer only picks a path.
@@ -20,8 +21,16 @@ case "${1:-} ${2:-}" in
     "run win64") wanted="$COMMON $WIN64" ;;
     "run win32") wanted="$COMMON $WIN64 $WIN32" ;;
     "test "|"bench ") wanted="$COMMON $WIN64 $WIN32 $TESTS" ;;
-    *) echo "usage: $0 run win32|win64 | test | bench" >&2; exit 2 ;;
+    "versions ") wanted="" ;;
+    *) echo "usage: $0 run win32|win64 | test | bench | versions" >&2; exit 2 ;;
 esac
+
+# Exits, with one line, where TOOL's version FOUND is older than NEEDED.
+need_version() {  # TOOL NEEDED FOUND WHY WHAT-TO-DO
+    printf '%s\n%s\n' "$2" "$3" | sort -V -C && return 0
+    echo "$1 $2 or later is needed ($4); found ${3:+$1 }${3:-none}: $5" >&2
+    exit 1
+}
 
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"
@@ -93,8 +102,14 @@ bring_emulator() {
 
 case "$wanted" in
     *wine32:i386*)  # an emulator older than QEMU_MIN is replaced
-        [ -n "${GLTRIANGLES_HOST32:-}" ] || [ "$(host32_probe)" = native ] ||
-            [ "$(host32_emulator_version)" -ge $QEMU_MIN ] 2>/dev/null || bring_emulator ;;
+        if [ -z "${GLTRIANGLES_HOST32:-}" ] && [ "$(host32_probe)" != native ]; then
+            [ "$(host32_emulator_version)" -ge $QEMU_MIN ] 2>/dev/null || bring_emulator
+            # None at all is no error: the 64-bit build runs then.
+            found=$(host32_emulator_version)
+            [ -z "$found" ] || need_version qemu $QEMU_MIN "$found" \
+                "older ones take about a minute to start each 32-bit Wine process" \
+                "install qemu-user-static $QEMU_MIN or later, or set GLTRIANGLES_HOST32=none to leave 32-bit programs out"
+        fi ;;
 esac
 
 installed() {
@@ -111,12 +126,19 @@ for pkg in $wanted; do
         *) installed "$pkg:$native" || installed "$pkg" ;;
     esac || missing="$missing $pkg"
 done
-[ -n "$missing" ] || exit 0
+if [ -n "$missing" ]; then
+    echo "Installing:$missing"
+    case "$missing" in
+        *:i386*) dpkg --print-foreign-architectures | grep -qx i386 ||
+                     { as_root dpkg --add-architecture i386; updated=""; } ;;
+    esac
+    # shellcheck disable=SC2086
+    apt_install $missing
+fi
 
-echo "Installing:$missing"
-case "$missing" in
-    *:i386*) dpkg --print-foreign-architectures | grep -qx i386 ||
-                 { as_root dpkg --add-architecture i386; updated=""; } ;;
-esac
-# shellcheck disable=SC2086
-apt_install $missing
+# The presets file says which CMake it needs.
+needed=$(/usr/bin/python3 -E -c 'import json, sys
+least = json.load(sys.stdin)["cmakeMinimumRequired"]
+print(least["major"], least["minor"], sep=".")' <"$(dirname "$0")/../CMakePresets.json")
+need_version CMake "$needed" "$(cmake --version 2>/dev/null | sed -n 's/^cmake version //p')" \
+    "for CMakePresets.json" "install CMake $needed or later, first on PATH"

@@ -7,20 +7,30 @@
 # the window with Alt+F4 and exits with the program's status (non-zero too
 # if the picture was wrong).
 set -eu
+me=$0
+trap 'echo "$me: interrupted" >&2; exit 130' INT
 cd "$(dirname "$0")/.."
 . scripts/host32.sh
 
 arch=
 mode=run
 raw=
+usage() {
+    case $mode in
+        run) echo "usage: $me [win32|win64]" >&2 ;;
+        trace) echo "usage: $me [win32|win64] [--raw]" >&2 ;;
+    esac
+    exit 2
+}
 for arg in "$@"; do
     case $arg in
         win32|win64) arch=$arg ;;
-        --trace) mode=trace ;;  # these two from scripts/trace.sh
+        --trace) mode=trace; me=$(dirname "$0")/trace.sh ;;  # first, from scripts/trace.sh
         --raw) raw=--raw ;;
-        *) echo "usage: $0 [win32|win64]" >&2; exit 2 ;;
+        *) usage ;;
     esac
 done
+[ -z "$raw" ] || [ "$mode" = trace ] || usage  # only the trace has a whole log to keep
 
 ./scripts/deps.sh run "${arch:-win32}"
 host32
@@ -37,8 +47,15 @@ arch=${arch:-win32}
 # Debian's interpreter, which has Debian's python3-xlib and Pillow; -m finds
 # the harness in the working directory, the source tree.
 harness="/usr/bin/python3 -E -B -m wineharness"
-$harness prefix &  # made while the exe builds
+[ -z "${DISPLAY:-}" ] || $harness display  # before Wine starts, one line if it cannot open
+# The prefix is made while the exe builds. A background job ignores Ctrl+C,
+# so if the build fails or is interrupted it is ended here, with its Wine.
+$harness prefix &
+prefix_job=$!
+trap 'kill $prefix_job 2>/dev/null; wait $prefix_job 2>/dev/null || :' EXIT
 cmake --preset "$arch" >/dev/null
 cmake --build --preset "$arch" --target gltriangles probe  # not the tests' exes
-wait $!
-exec $harness "$mode" "build/$arch" $raw
+wait $prefix_job
+trap - EXIT
+# Not exec: on Ctrl+C the harness ends its Wine and Xvfb quietly, then we say so.
+$harness "$mode" "build/$arch" $raw

@@ -3,6 +3,10 @@
 # end-to-end suite under Wine for the 32-bit and the 64-bit exe built by GCC,
 # and for the 32-bit exe built by clang and lld. Every preset
 # runs even after one fails; the last lines sum them up, one per preset.
+# On Ctrl+C ctest ends at once, but the e2e session goes on ending its Wine
+# and Xvfb: wait for it to let go of the prefix's lock (wineharness/prefix.py).
+trap '[ ! -e build/wineprefix.lock ] || flock build/wineprefix.lock true
+      echo "$0: interrupted" >&2; exit 130' INT
 cd "$(dirname "$0")/.."
 . scripts/host32.sh
 

@@ -14,6 +14,7 @@ from PIL import Image
 from Xlib import X, XK, display as xdisplay
 from Xlib.ext import xtest
 
+from . import diagnose
 from .prefix import (PREFIX, SERVER, WINE64, end_leftovers, loader, lock_prefix, make_prefix,
                      process_id, stop_server, wine_env)
 from .wait import NotYet, wait_for
@@ -58,7 +59,8 @@ class Session:
             self.xvfb = subprocess.Popen(
                 ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
                  "-nolisten", "tcp", *no_shm, *self.xvfb_args],
-                pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+                pass_fds=(write_end,), stderr=subprocess.DEVNULL,
+                process_group=0)  # Ctrl+C reaches us, not it: Wine ends first, then it
             os.close(write_end)
             with open(self.prefix + ".xvfb", "w") as f:
                 f.write(process_id(self.xvfb.pid))
@@ -66,7 +68,7 @@ class Session:
                 display = ":" + f.readline().strip()
             if display == ":":
                 raise RuntimeError("Xvfb did not report a display")
-            self.env = wine_env(self.prefix, DISPLAY=display)
+            self.env = wine_env(self.prefix, DISPLAY=display, WINEDEBUG=diagnose.DEBUG)
             if self.grey:
                 self.env["MALLOC_PERTURB_"] = "85"  # new blocks start as 0xAA
             self.x = xdisplay.Display(display)
@@ -77,21 +79,26 @@ class Session:
         return self
 
     def __exit__(self, *exc):
-        self.end_launches()
-        stop_server(self.prefix)  # Wine's desktop first, before its X server goes
-        if hasattr(self, "x"):
-            self.x.close()
-        if hasattr(self, "xvfb"):
-            self.xvfb.terminate()
-            self.xvfb.wait()
-            with contextlib.suppress(FileNotFoundError):  # ended cleanly: no leftover
-                os.remove(self.prefix + ".xvfb")
-        # Wine 10 can leave services.exe and its kin hung after the server
-        # ends; the next session would end them, but nothing should outlive us.
-        end_leftovers(self.prefix)
-        if hasattr(self, "log"):
-            self.log.close()
-        self.lock.close()
+        # Ctrl+C, once more or late, must not cut the ending short.
+        interrupt = signal.signal(signal.SIGINT, signal.SIG_IGN)
+        try:
+            self.end_launches()
+            stop_server(self.prefix)  # Wine's desktop first, before its X server goes
+            if hasattr(self, "x"):
+                self.x.close()
+            if hasattr(self, "xvfb"):
+                self.xvfb.terminate()
+                self.xvfb.wait()
+                with contextlib.suppress(FileNotFoundError):  # ended cleanly: no leftover
+                    os.remove(self.prefix + ".xvfb")
+            # Wine 10 can leave services.exe and its kin hung after the server
+            # ends; the next session would end them, but nothing should outlive us.
+            end_leftovers(self.prefix)
+            if hasattr(self, "log"):
+                self.log.close()
+            self.lock.close()
+        finally:
+            signal.signal(signal.SIGINT, interrupt)
 
     def end_launches(self):
         """Ends what was launched and still runs; if anything did, the

@@ -3,9 +3,11 @@
 import os
 import re
 import subprocess
+import sys
 from collections import namedtuple
 from types import SimpleNamespace
 
+from . import diagnose
 from .oracle import require_picture
 from .prefix import ROOT, WINE64, lock_prefix, pe_header, run_on_display
 from .session import Session, probe_in
@@ -210,9 +212,12 @@ def read_log(path):
 
 
 def main(tree, raw=False):
-    """scripts/trace.sh: the story headless, or on your DISPLAY driven by you."""
+    """scripts/trace.sh: the story headless, or on your DISPLAY driven by you.
+    Where the run fails, Wine's errors from it and the cause they name follow,
+    and Wine's whole log is kept."""
     exe = os.path.join(tree, "gltriangles.exe")
-    path = os.path.join(ROOT, "build", f"trace-{pe_header(exe)[0]}.log")
+    arch = pe_header(exe)[0]
+    path = os.path.join(ROOT, "build", f"trace-{arch}.log")
     with lock_prefix():  # from writing the log to removing it: another trace waits
         with open(path, "w") as log:
             if os.environ.get("DISPLAY"):
@@ -220,7 +225,14 @@ def main(tree, raw=False):
                                         WINEDEBUG=DEBUG)
             else:
                 with Session(os.path.join(ROOT, "build", "trace"), probe_in(tree)) as s:
-                    status = story(s, exe, log)
+                    try:
+                        status = story(s, exe, log)
+                    except AssertionError as failure:
+                        print(f"gltriangles.exe: {failure}", file=sys.stderr)
+                        status = None
+        if diagnose.explain(path, 0, arch, status != 0) or status is None:
+            print(f"Wine's whole log: {path}")
+            return 1 if status is None else status or 1
         lines = read_log(path)
         steps = fold(timeline(lines, image_of(exe, lines)))
         for number, step in enumerate(steps, 1):

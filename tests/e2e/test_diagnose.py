@@ -1,0 +1,51 @@
+"""What a failed run says about its cause (wineharness/diagnose.py), from
+real launches of the exe on the session's X server."""
+
+import os
+
+import pytest
+
+from wineharness import diagnose
+from wineharness.prefix import pe_header
+from wineharness.wait import NotYet, wait_for
+
+
+def test_cause_from_wine_errors(case):
+    """Wine's error channel, kept in the session's log, names no cause for a
+    plain launch and names OpenGL where no Mesa driver loads. (With only the
+    exe lacking GL, this Wine never shows its window: the cause is all that
+    a user would have.)"""
+    s, arch = case.s, pe_header(case.exe)[0]
+
+    def cause_since(since):
+        lines = diagnose.errors(s.log.name, since)
+        return diagnose.cause(lines, arch), lines
+
+    # Both launches run on until the case's end ends them.
+    since = os.path.getsize(s.log.name)
+    s.shown_window(s.start(case.exe))  # past WM_CREATE, which makes the context
+    assert cause_since(since)[0] is None, cause_since(since)[1]
+
+    since = os.path.getsize(s.log.name)
+    s.start(case.exe, LIBGL_DRIVERS_PATH="/nonexistent")
+
+    def named():
+        why, lines = cause_since(since)
+        if why is None or not any(":err:wgl:" in line for line in lines):
+            raise NotYet(f"Wine's errors so far: {lines}")  # Mesa's may come first
+        return why
+    # Wine's own line too: Mesa's alone would name it on this host, not on all.
+    why = wait_for(named, "Wine's errors to name the cause, its err:wgl: line among them", 40.0)
+    assert why.startswith("Wine could not initialise OpenGL"), why
+    assert "libgl1-mesa-dri" in why and ("libgl1-mesa-dri:i386" in why) == (arch == "win32"), why
+
+
+@pytest.mark.parametrize("which", ["none there", "the session's"])
+def test_display_that_cannot_open(case, monkeypatch, which):
+    display = ":9999" if which == "none there" else case.s.env["DISPLAY"]
+    monkeypatch.setenv("DISPLAY", display)
+    why = diagnose.cannot_open_display()
+    if which == "the session's":
+        assert why is None
+    else:
+        assert why and f"DISPLAY={display} " in why and "unset DISPLAY" in why, why
