@@ -4,7 +4,8 @@
 //   probe window [hittests]   the main window: rectangles, styles, state and,
 //                             with hittests, the screen points of its caption
 //                             buttons and sizing corner, found with
-//                             WM_NCHITTEST (a thousand messages to the window)
+//                             WM_NCHITTEST (some five hundred messages to the
+//                             window, slow where the exe is emulated)
 //   probe msgbox              the "Error" message box: owner, text, buttons,
 //                             and the error icon as expected and as placed
 //   probe dragfull            turn on "show window contents while dragging",
@@ -28,25 +29,36 @@ LRESULT HitTest(HWND hwnd, int x, int y)
     return SendMessageA(hwnd, WM_NCHITTEST, 0, at);
 }
 
-// Prints the centre of the run of `code` along the caption line, measured
-// across in x and then down in y at that x.
-void PrintButton(HWND hwnd, const char* name, LRESULT code, const RECT& wr, int captionY)
+struct Button {
+    const char* name;
+    LRESULT code;
+    int x0;  // the run of `code` along the caption line, or -1
+    int x1;
+};
+
+// Prints the centre of each button's run along the caption line, measured
+// across in x, in one pass for all of them, and then down in y at that x.
+void PrintButtons(HWND hwnd, Button* buttons, int count, const RECT& wr, int captionY)
 {
-    int x0 = -1;
-    int x1 = -1;
     for (int x = wr.left; x < wr.right; ++x) {
-        if (HitTest(hwnd, x, captionY) == code) {
-            if (x0 < 0) x0 = x;
-            x1 = x;
+        const LRESULT hit = HitTest(hwnd, x, captionY);
+        for (int i = 0; i < count; ++i) {
+            if (hit == buttons[i].code) {
+                if (buttons[i].x0 < 0) buttons[i].x0 = x;
+                buttons[i].x1 = x;
+            }
         }
     }
-    if (x0 < 0) return;
-    const int x = (x0 + x1) / 2;
-    int y0 = captionY;
-    int y1 = captionY;
-    while (y0 > wr.top && HitTest(hwnd, x, y0 - 1) == code) --y0;
-    while (y1 < wr.bottom - 1 && HitTest(hwnd, x, y1 + 1) == code) ++y1;
-    printf("%s %d %d\n", name, x, (y0 + y1) / 2);
+    for (int i = 0; i < count; ++i) {
+        const Button& b = buttons[i];
+        if (b.x0 < 0) continue;
+        const int x = (b.x0 + b.x1) / 2;
+        int y0 = captionY;
+        int y1 = captionY;
+        while (y0 > wr.top && HitTest(hwnd, x, y0 - 1) == b.code) --y0;
+        while (y1 < wr.bottom - 1 && HitTest(hwnd, x, y1 + 1) == b.code) ++y1;
+        printf("%s %d %d\n", b.name, x, (y0 + y1) / 2);
+    }
 }
 
 int Window(bool hitTests)
@@ -81,9 +93,10 @@ int Window(bool hitTests)
     // A minimised window has no client area: its caption is all of it.
     const int captionY = IsIconic(hwnd) ? static_cast<int>((wr.top + wr.bottom) / 2)
                                         : static_cast<int>((wr.top + origin.y) / 2);
-    PrintButton(hwnd, "minbutton", HTMINBUTTON, wr, captionY);
-    PrintButton(hwnd, "maxbutton", HTMAXBUTTON, wr, captionY);
-    PrintButton(hwnd, "closebutton", HTCLOSE, wr, captionY);
+    Button buttons[] = {{"minbutton", HTMINBUTTON, -1, -1},
+                        {"maxbutton", HTMAXBUTTON, -1, -1},
+                        {"closebutton", HTCLOSE, -1, -1}};
+    PrintButtons(hwnd, buttons, 3, wr, captionY);
 
     // The sizing corner: walk in from the bottom-right pixel along the
     // diagonal and take the middle of the run.

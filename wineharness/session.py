@@ -121,11 +121,14 @@ class Session:
 
     def until(self, condition, what, timeout=20.0, hit_tests=False, app=None):
         """The main window once condition(window) holds; fails at once if
-        the process APP has exited."""
+        the process APP has exited. The hit tests, slow where the exe is
+        emulated, are made only once the rest of the condition holds."""
         def attempt():
             if app and app.poll() is not None:
                 raise AssertionError(f"the exe exited with status {app.returncode} before {what}")
-            win = self.window(hit_tests)
+            win = self.window()
+            if hit_tests and condition(win):
+                win = self.window(hit_tests)
             if not condition(win):
                 raise NotYet(f"saw window {win['window']}, client {win['client']}, (visible, "
                              f"minimised, maximised) {win['state']}, active {win['active']}")
@@ -170,7 +173,8 @@ class Session:
     def window(self, hit_tests=False):
         """The main window as the probe sees it: a number as an int, several
         as a tuple of ints. With hit_tests, also where its caption buttons
-        and sizing corner are, found by a thousand WM_NCHITTEST messages."""
+        and sizing corner are, found by some five hundred WM_NCHITTEST
+        messages."""
         info = self.probe("window", *(("hittests",) if hit_tests else ()))
         if info is None:
             raise NotYet("no window of class MinimalApp with the expected title")

@@ -25,11 +25,12 @@ SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "GDI32.DLL", "OPENGL32.DLL", "GLU32
                "MSVCRT.DLL"}
 
 
-def launch(case, picture=True):
-    """Starts the exe; waits for its window, active, and unless told not
-    to, its first picture."""
+def launch(case, picture=True, buttons=False):
+    """Starts the exe; waits for its window, active, with where its caption
+    buttons and sizing corner are if asked, and unless told not to, its
+    first picture."""
     app = case.s.start(case.exe)
-    case.creation = win = case.s.shown_window(app, hit_tests=True)
+    case.creation = win = case.s.shown_window(app, hit_tests=buttons)
     if picture:
         case.first_picture = assert_picture(case, win, "the first picture")
     return app, win
@@ -114,7 +115,7 @@ def test_picture(case):
 
 def test_maximise_restore(case):
     s = case.s
-    _, win = launch(case)
+    _, win = launch(case, buttons=True)
     s.click(*win["maxbutton"])
     big = s.until(lambda w: w["state"] == (1, 0, 1), "the window to be maximised",
                   hit_tests=True)
@@ -129,7 +130,7 @@ def test_maximise_restore(case):
 
 def test_live_resize(case):
     s = case.s
-    _, win = launch(case)
+    _, win = launch(case, buttons=True)
     s.probe("dragfull")
     x, y = win["grip"]
     wx, wy, ww, wh = win["window"]
@@ -148,7 +149,7 @@ def test_live_resize(case):
 
 def test_minimise_restore(case):
     s = case.s
-    app, win = launch(case)
+    app, win = launch(case, buttons=True)
     s.click(*win["minbutton"])
     icon = s.until(lambda w: w["state"] == (1, 1, 0), "the window to be minimised",
                    hit_tests=True)
@@ -160,7 +161,7 @@ def test_minimise_restore(case):
 
 
 def test_close_button(case):
-    app, win = launch(case, picture=False)
+    app, win = launch(case, picture=False, buttons=True)
     case.s.click(*win["closebutton"])
     assert case.s.wait_exit(app) == 0
 
