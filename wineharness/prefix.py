@@ -57,7 +57,6 @@ def pe_header(exe):
     return arch, base, struct.unpack_from("<I", head, optional + 56)[0]
 
 
-
 def pe_links(exe):
     """(subsystem, DllCharacteristics, imported DLLs in upper case) of EXE,
     as the Windows loader reads them; one objdump reads PE32 and PE32+."""
@@ -66,6 +65,7 @@ def pe_links(exe):
     field = lambda name: int(re.search(rf"^{name}\s+([0-9a-f]+)", dump, re.M).group(1), 16)
     dlls = sorted({d.upper() for d in re.findall(r"DLL Name: (\S+)", dump)})
     return field("Subsystem"), field("DllCharacteristics"), dlls
+
 
 def loader(exe):
     """The loader that becomes EXE's own process, so its pid is ours."""
