@@ -4,7 +4,7 @@
 //   probe window [hittests]   the main window: rectangles, styles, state and,
 //                             with hittests, the screen points of its caption
 //                             buttons and sizing corner, found with
-//                             WM_NCHITTEST (some five hundred messages to the
+//                             WM_NCHITTEST (a hundred or more messages to the
 //                             window, slow where the exe is emulated)
 //   probe msgbox              the "Error" message box: owner, text, buttons,
 //                             and the error icon as expected and as placed
@@ -32,22 +32,30 @@ LRESULT HitTest(HWND hwnd, int x, int y)
 struct Button {
     const char* name;
     LRESULT code;
-    int x0;  // the run of `code` along the caption line, or -1
+    int x0;  // the run of `code` along the caption line; -1 before it is seen
     int x1;
 };
 
 // Prints the centre of each button's run along the caption line, measured
-// across in x, in one pass for all of them, and then down in y at that x.
+// across in x, in one pass for all of them from the right, where caption
+// buttons sit, to just past the last one; and then down in y at that x.
 void PrintButtons(HWND hwnd, Button* buttons, int count, const RECT& wr, int captionY)
 {
-    for (int x = wr.left; x < wr.right; ++x) {
+    int found = 0;
+    for (int x = wr.right - 1; x >= wr.left; --x) {
         const LRESULT hit = HitTest(hwnd, x, captionY);
+        bool onButton = false;
         for (int i = 0; i < count; ++i) {
             if (hit == buttons[i].code) {
-                if (buttons[i].x0 < 0) buttons[i].x0 = x;
-                buttons[i].x1 = x;
+                if (buttons[i].x1 < 0) {
+                    buttons[i].x1 = x;
+                    ++found;
+                }
+                buttons[i].x0 = x;
+                onButton = true;
             }
         }
+        if (found == count && !onButton) break;
     }
     for (int i = 0; i < count; ++i) {
         const Button& b = buttons[i];

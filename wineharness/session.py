@@ -173,7 +173,7 @@ class Session:
     def window(self, hit_tests=False):
         """The main window as the probe sees it: a number as an int, several
         as a tuple of ints. With hit_tests, also where its caption buttons
-        and sizing corner are, found by some five hundred WM_NCHITTEST
+        and sizing corner are, found by a hundred or more WM_NCHITTEST
         messages."""
         info = self.probe("window", *(("hittests",) if hit_tests else ()))
         if info is None:
