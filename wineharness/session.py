@@ -159,11 +159,19 @@ class Session:
     def probe(self, *args):
         """The probe's "key value" lines as a dict, or None when it says
         that what was asked for is not there (exit status 3)."""
-        with tempfile.TemporaryFile("w+") as out:
-            status = subprocess.run([WINE64, self.probe_exe, *args], env=self.env, stdout=out,
-                                    stderr=self.log, timeout=60).returncode
-            out.seek(0)
-            lines = out.read().splitlines()
+        for _ in range(2):
+            since = os.path.getsize(self.log.name)
+            with tempfile.TemporaryFile("w+") as out:
+                status = subprocess.run([WINE64, self.probe_exe, *args], env=self.env,
+                                        stdout=out, stderr=self.log, timeout=60).returncode
+                out.seek(0)
+                lines = out.read().splitlines()
+            # Now and then Wine's loader finds the shared user data page taken
+            # and exits 1 before the probe runs (seen once in thousands of
+            # starts): that start alone is tried again.
+            if status != 1 or not any("failed to map the shared user data" in line
+                                      for line in diagnose.errors(self.log.name, since)):
+                break
         if status == 3:
             return None
         if status != 0:
