@@ -35,7 +35,7 @@ def run(tree):
     if os.environ.get("DISPLAY"):
         os.makedirs(evidence, exist_ok=True)
         with open(os.path.join(evidence, "wine.log"), "w") as log:
-            status = run_on_display(exe, log, WINEDEBUG=diagnose.DEBUG)
+            status = run_on_display(exe, log)
         named = diagnose.explain(log.name, 0, arch, status != 0)
         print(f"gltriangles.exe exited with status {status}")
         return status or int(named)

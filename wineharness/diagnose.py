@@ -6,9 +6,6 @@ import os
 import re
 import sys
 
-# Wine's error channel stays on for the exe and the probe (its fixme noise
-# does not), so that a failed run can show why.
-DEBUG = "fixme-all"
 # Wine's err: lines (after any +pid/+tid prefixes), the loader's own "wine:"
 # lines, and Mesa's, which Wine passes through from libGL.
 ERROR = re.compile(r"^(?:[0-9a-f]{4,}:)*err:|^wine:|^libGL error:|^MESA-LOADER:")

@@ -23,7 +23,9 @@ if os.path.exists("/usr/lib/wine/wine64"):
     WINE64, WINE32, SERVER = (f"/usr/lib/wine/{name}" for name in ("wine64", "wine", "wineserver"))
 else:
     WINE64, WINE32, SERVER = (shutil.which(name) or name for name in ("wine64", "wine", "wineserver"))
-WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}  # no Mono, no Gecko
+# Wine's error channel stays on, into each run's log, so that a failed run can
+# show why (wineharness/diagnose.py); its fixme noise does not. No Mono, no Gecko.
+WINE_ENV = {"WINEDEBUG": "fixme-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
 READY = ".gltriangles-ready"  # written last: a prefix without it is half-made
 
 
@@ -175,7 +177,7 @@ def make_prefix(prefix=PREFIX):
                 return
     end_leftovers(prefix)
     shutil.rmtree(prefix, ignore_errors=True)
-    env = wine_env(prefix, WINEDEBUG="fixme-all")
+    env = wine_env(prefix)
     began = time.monotonic()
     print(f"making the Wine prefix {prefix} ({kind})...", file=sys.stderr, flush=True)
     desktop = "HKCU\\Software\\Wine\\Explorer"

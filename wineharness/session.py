@@ -68,7 +68,7 @@ class Session:
                 display = ":" + f.readline().strip()
             if display == ":":
                 raise RuntimeError("Xvfb did not report a display")
-            self.env = wine_env(self.prefix, DISPLAY=display, WINEDEBUG=diagnose.DEBUG)
+            self.env = wine_env(self.prefix, DISPLAY=display)
             if self.grey:
                 self.env["MALLOC_PERTURB_"] = "85"  # new blocks start as 0xAA
             self.x = xdisplay.Display(display)
