@@ -7,6 +7,7 @@
 # user set GLTRIANGLES_HOST32: forcing an answer only picks a path.
 # It needs root or sudo only when there is something to change.
 set -eu
+# shellcheck source-path=SCRIPTDIR source=host32.sh
 . "$(dirname "$0")/host32.sh"
 cd "$(dirname "$0")/.."  # host32.sh runs its probe from build/
 
@@ -54,6 +55,7 @@ QEMU_MIN=8
 
 # indextargets lists only the indexes apt has downloaded: none at all where
 # its lists are empty (a fresh image, a cleaned system), so update first.
+# shellcheck disable=SC2016  # apt expands the $(FIELD)s in --format
 add_backports() {
     has_index() { apt-get indextargets --format '$(RELEASE)' | grep -qx "$1"; }
     has_index bookworm-backports && return 0
@@ -116,8 +118,14 @@ installed() {
     [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
 }
 
-native=$(dpkg --print-architecture)
 missing=""
+if [ -n "$wanted" ]; then  # versions needs no dpkg
+    if ! command -v dpkg-query >/dev/null; then
+        echo "scripts/deps.sh: no dpkg-query on PATH to find which packages are installed: run it on Debian, or install what docs/harness.md lists yourself" >&2
+        exit 1
+    fi
+    native=$(dpkg --print-architecture)
+fi
 for pkg in $wanted; do
     # An unqualified name means the native package; arch:all ones have no
     # qualified name, so fall back to the plain one.
@@ -139,6 +147,6 @@ fi
 # The presets file says which CMake it needs.
 needed=$(/usr/bin/python3 -E -c 'import json, sys
 least = json.load(sys.stdin)["cmakeMinimumRequired"]
-print(least["major"], least["minor"], sep=".")' <"$(dirname "$0")/../CMakePresets.json")
+print(least["major"], least["minor"], sep=".")' <CMakePresets.json)
 need_version CMake "$needed" "$(cmake --version 2>/dev/null | sed -n 's/^cmake version //p')" \
     "for CMakePresets.json" "install CMake $needed or later, first on PATH"
