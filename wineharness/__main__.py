@@ -36,12 +36,13 @@ def run(tree):
         os.makedirs(evidence, exist_ok=True)
         with open(os.path.join(evidence, "wine.log"), "w") as log:
             status = run_on_display(exe, log)
-        named = diagnose.explain(log.name, 0, arch, status != 0)
+        diagnose.explain(log.name, 0, arch, status != 0)
         print(f"gltriangles.exe exited with status {status}")
-        return status or int(named)
+        return status
     with Session(evidence, probe_in(tree)) as s:
         since = os.path.getsize(s.log.name)
         app = s.start(exe)
+        painted = False
         try:
             win = s.shown_window(app)
             last = []  # the last grab, if any grab worked
@@ -51,7 +52,7 @@ def run(tree):
                 return require_picture(last[0], win, win)
             try:
                 wait_for(attempt, "the picture")
-                wrong = None
+                wrong, painted = None, True
             except AssertionError as failure:
                 wrong = failure
             if last:
@@ -66,7 +67,7 @@ def run(tree):
         except AssertionError as failure:  # no window, or one that would not close
             print(f"gltriangles.exe: {failure}", file=sys.stderr)
             status, wrong = None, failure
-    diagnose.explain(s.log.name, since, arch, status != 0 or wrong is not None)
+    diagnose.explain(s.log.name, since, arch, status != 0 or wrong is not None, painted)
     return status if not wrong else status or 1
 
 
