@@ -69,12 +69,12 @@ def explain(path, since, arch, failed, painted=True):
     if not failed:
         return
     lines = errors(path, since)
+    why = cause(lines, arch, painted)
     if lines:
         print(f"Wine's errors in this run ({path}):", file=sys.stderr)
         for line in lines[:SHOWN]:
             print(f"  {line}", file=sys.stderr)
         if len(lines) > SHOWN:
             print(f"  ... and {len(lines) - SHOWN} more", file=sys.stderr)
-    why = cause(lines, arch, painted)
     if why:
         print(why, file=sys.stderr)
