@@ -4,6 +4,7 @@ no X server. Both may touch their logs only while they hold the prefix's
 lock, which another run may hold with its live log."""
 
 import contextlib
+import functools
 import io
 import os
 import tempfile
@@ -44,18 +45,19 @@ ENDINGS = [
 
 
 class StandIn:
-    """Wine and its prefix as they would behave for OUTCOME; its lock counts
-    its holders and, when first taken, checks the live logs it was given."""
+    """Wine and its prefix as they would behave for OUTCOME; the lock counts
+    its holders and, when first taken, checks that the LIVE logs of the run
+    that held it are as that run left them."""
 
     def __init__(self, outcome, live):
         self.outcome, self.live, self.held = outcome, live, 0
 
     @contextlib.contextmanager
     def lock_prefix(self):
-        for path in self.live if not self.held else ():
+        for path in self.live:
             with open(path) as f:
                 assert f.read() == LIVE, f"{path} was written before the prefix's lock was taken"
-        self.held += 1
+        self.live, self.held = [], self.held + 1  # the other run has ended now
         try:
             yield
         finally:
@@ -74,43 +76,46 @@ class StandIn:
             self.play(log)
             return self.outcome.status
 
-    def session(self, evidence_dir, probe):  # a Session: it takes the lock itself
-        stand_in = self
-
-        class Session:
-            def __enter__(self):
-                self.lock = stand_in.lock_prefix()
-                self.lock.__enter__()
-                self.log = open(os.path.join(evidence_dir, "wine.log"), "w")
-                return self
-
-            def __exit__(self, *exc):
-                self.log.close()
-                self.lock.__exit__(*exc)
-
-            def start(self, exe, log=None, **env):
-                stand_in.play(log or self.log)
-
-            def shown_window(self, app):
-                if not stand_in.outcome.window:
-                    raise AssertionError("the exe exited with status 1 before the active window")
-                return WIN
-
-            def grab(self):
-                return stand_in.outcome.picture
-
-            def key(self, chord):
-                pass
-
-            def wait_exit(self, app):
-                return stand_in.outcome.status
-        return Session()
-
     def story(self, s, exe, log):  # the trace's, cut to what can go wrong
         s.start(exe, log=log)
         s.shown_window(None)
         wait.wait_for(lambda: require_picture(s.grab(), WIN, WIN), "the first picture", 0)
         return s.wait_exit(None)
+
+
+class Session:
+    """The stand-in's session, which takes the prefix's lock itself, as the
+    real one does."""
+
+    def __init__(self, wine, evidence_dir, probe):
+        self.wine, self.evidence_dir = wine, evidence_dir
+
+    def __enter__(self):
+        self.lock = self.wine.lock_prefix()
+        self.lock.__enter__()
+        self.log = open(os.path.join(self.evidence_dir, "wine.log"), "w")
+        return self
+
+    def __exit__(self, *exc):
+        self.log.close()
+        self.lock.__exit__(*exc)
+
+    def start(self, exe, log=None, **env):
+        self.wine.play(log or self.log)
+
+    def shown_window(self, app):
+        if not self.wine.outcome.window:
+            raise AssertionError("the exe exited with status 1 before the active main window")
+        return WIN
+
+    def grab(self):
+        return self.wine.outcome.picture
+
+    def key(self, chord):
+        pass
+
+    def wait_exit(self, app):
+        return self.wine.outcome.status
 
 
 def require_picture(shot, win, creation):
@@ -119,9 +124,9 @@ def require_picture(shot, win, creation):
     return shot
 
 
-def ended(command, on_display, outcome):
-    """(exit status, a cause named, Wine's lines shown) of COMMAND for OUTCOME."""
-    root = tempfile.mkdtemp()
+def ended(root, command, on_display, outcome):
+    """(exit status, a cause named, Wine's lines shown) of COMMAND for
+    OUTCOME, with ROOT as the source tree."""
     wine = StandIn(outcome, [os.path.join(root, "build", "run", "wine.log"),
                              os.path.join(root, "build", "trace-win32.log")])
     for path in wine.live:
@@ -133,7 +138,7 @@ def ended(command, on_display, outcome):
     with pytest.MonkeyPatch.context() as mp:
         for module in (harness, timeline):
             for name, value in (("ROOT", root), ("lock_prefix", wine.lock_prefix),
-                                ("run_on_display", wine.run_on_display), ("Session", wine.session),
+                                ("run_on_display", wine.run_on_display), ("Session", functools.partial(Session, wine)),
                                 ("pe_header", lambda exe: ("win32", 0x400000, 0x10000))):
                 mp.setattr(module, name, value)
         mp.setattr(timeline, "story", wine.story)
@@ -153,11 +158,11 @@ def ended(command, on_display, outcome):
     return status, OPENGL in out.getvalue(), "Wine's errors in this run" in out.getvalue()
 
 
-def test_exit_status():
+def test_exit_status(tmp_path):
     # Where the trace's story fails, it does not say whether the picture had
     # come: only Wine's own line names OpenGL there.
     trace = {"wrong picture, Mesa's fallback": (1, False, True)}
     check([(f"{command}: {what}", command, on_display, outcome,
             trace.get(what, expected) if command == "trace" else expected)
            for command in ("run", "trace") for what, on_display, outcome, expected in ENDINGS],
-          ended)
+          lambda *given: ended(tempfile.mkdtemp(dir=tmp_path), *given))
