@@ -19,7 +19,8 @@ from test_diagnosis import FALLBACK, NO_GL, NO_GLU, check
 # exe's exit status (where it gets as far as exiting).
 Outcome = namedtuple("Outcome", "log window picture status")
 WIN = {"window": (0, 0, 400, 150), "client": (4, 23, 392, 123)}
-LOADED = '0024:trace:loaddll:build_module Loaded L"Z:\\\\work\\\\gltriangles.exe" at 00400000: native'
+LOADED = ('0024:trace:loaddll:build_module Loaded L"Z:\\\\work\\\\gltriangles.exe" at 00400000: '
+          'native')
 LIVE = "0024:err:module:another run's live log\n"
 OPENGL = "Wine could not initialise OpenGL"
 ERRORS = diagnose.errors  # the real one
@@ -138,7 +139,8 @@ def ended(root, command, on_display, outcome):
     with pytest.MonkeyPatch.context() as mp:
         for module in (harness, timeline):
             for name, value in (("ROOT", root), ("lock_prefix", wine.lock_prefix),
-                                ("run_on_display", wine.run_on_display), ("Session", functools.partial(Session, wine)),
+                                ("run_on_display", wine.run_on_display),
+                                ("Session", functools.partial(Session, wine)),
                                 ("pe_header", lambda exe: ("win32", 0x400000, 0x10000))):
                 mp.setattr(module, name, value)
         mp.setattr(timeline, "story", wine.story)

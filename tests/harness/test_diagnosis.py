@@ -33,8 +33,8 @@ INDIRECT = ["libGL error: MESA-LOADER: failed to open swrast: /nonexistent/swras
 LOADER = ["wine: could not load kernel32.dll, status c0000135"]
 NO_GLU = ["0024:err:module:import_dll Library GLU32.dll (which is needed by "
           "L\"Z:\\\\work\\\\gltriangles.exe\") not found",
-          "0024:err:module:LdrInitializeThunk Importing dlls for L\"Z:\\\\work\\\\gltriangles.exe\" "
-          "failed, status c0000135"]
+          "0024:err:module:LdrInitializeThunk Importing dlls for "
+          "L\"Z:\\\\work\\\\gltriangles.exe\" failed, status c0000135"]
 NO_DISPLAY = ["0024:err:winediag:nodrv_CreateWindow Application tried to create a window, but "
               "no driver could be loaded.",
               "0024:err:winediag:nodrv_CreateWindow Make sure that your X server is running and "
