@@ -32,41 +32,46 @@ def run(tree):
     exe = os.path.join(tree, "gltriangles.exe")
     arch = pe_header(exe)[0]
     evidence = os.path.join(ROOT, "build", "run")
+    # The lock from writing the log to reading it: another run waits, and
+    # neither empties the log that the other is writing.
     if os.environ.get("DISPLAY"):
-        os.makedirs(evidence, exist_ok=True)
-        with open(os.path.join(evidence, "wine.log"), "w") as log:
-            status = run_on_display(exe, log)
-        named = diagnose.explain(log.name, 0, arch, status != 0)
+        with lock_prefix():
+            os.makedirs(evidence, exist_ok=True)
+            with open(os.path.join(evidence, "wine.log"), "w") as log:
+                status = run_on_display(exe, log)
+            diagnose.explain(log.name, 0, arch, status != 0)
         print(f"gltriangles.exe exited with status {status}")
-        return status or int(named)
-    with Session(evidence, probe_in(tree)) as s:
-        since = os.path.getsize(s.log.name)
-        app = s.start(exe)
-        try:
-            win = s.shown_window(app)
-            last = []  # the last grab, if any grab worked
-
-            def attempt():
-                last[:] = [s.grab()]
-                return require_picture(last[0], win, win)
+        return status
+    with lock_prefix():
+        with Session(evidence, probe_in(tree)) as s:
+            since = os.path.getsize(s.log.name)
+            app = s.start(exe)
+            painted = False
             try:
-                wait_for(attempt, "the picture")
-                wrong = None
-            except AssertionError as failure:
-                wrong = failure
-            if last:
-                path = save_png(last[0], os.path.join(ROOT, "build", "screenshot.png"),
-                                win["window"])
-                print(f"Screenshot saved to {path}")
-            if wrong:
-                print(f"the picture is wrong: {wrong}", file=sys.stderr)
-            s.key("alt+F4")
-            status = s.wait_exit(app)
-            print(f"gltriangles.exe exited with status {status}")
-        except AssertionError as failure:  # no window, or one that would not close
-            print(f"gltriangles.exe: {failure}", file=sys.stderr)
-            status, wrong = None, failure
-    diagnose.explain(s.log.name, since, arch, status != 0 or wrong is not None)
+                win = s.shown_window(app)
+                last = []  # the last grab, if any grab worked
+
+                def attempt():
+                    last[:] = [s.grab()]
+                    return require_picture(last[0], win, win)
+                try:
+                    wait_for(attempt, "the picture")
+                    wrong, painted = None, True
+                except AssertionError as failure:
+                    wrong = failure
+                if last:
+                    path = save_png(last[0], os.path.join(ROOT, "build", "screenshot.png"),
+                                    win["window"])
+                    print(f"Screenshot saved to {path}")
+                if wrong:
+                    print(f"the picture is wrong: {wrong}", file=sys.stderr)
+                s.key("alt+F4")
+                status = s.wait_exit(app)
+                print(f"gltriangles.exe exited with status {status}")
+            except AssertionError as failure:  # no window, or one that would not close
+                print(f"gltriangles.exe: {failure}", file=sys.stderr)
+                status, wrong = None, failure
+        diagnose.explain(s.log.name, since, arch, status != 0 or wrong is not None, painted)
     return status if not wrong else status or 1
 
 

@@ -230,9 +230,10 @@ def main(tree, raw=False):
                     except AssertionError as failure:
                         print(f"gltriangles.exe: {failure}", file=sys.stderr)
                         status = None
-        if diagnose.explain(path, 0, arch, status != 0) or status is None:
+        if status != 0:
+            diagnose.explain(path, 0, arch, True)
             print(f"Wine's whole log: {path}")
-            return 1 if status is None else status or 1
+            return 1 if status is None else status
         lines = read_log(path)
         steps = fold(timeline(lines, image_of(exe, lines)))
         for number, step in enumerate(steps, 1):
