@@ -125,7 +125,8 @@ class Session:
         emulated, are made only once the rest of the condition holds."""
         def attempt():
             if app and app.poll() is not None:
-                raise AssertionError(f"the exe exited with status {app.returncode} before {what}")
+                raise AssertionError(f"the exe exited with status {app.returncode} before {what}"
+                                     + self.said(app))
             win = self.window()
             if hit_tests and condition(win):
                 win = self.window(hit_tests)
@@ -144,10 +145,19 @@ class Session:
     def start(self, *argv, log=None, **env):
         """ARGV... under Wine in the background, with ENV added and its
         output and Wine's log to LOG (the session's log by default)."""
+        log = log or self.log
+        since = os.path.getsize(log.name)
         proc = subprocess.Popen([loader(argv[0]), *argv], env=dict(self.env, **env),
-                                stdout=log or self.log, stderr=log or self.log)
+                                stdout=log, stderr=log)
+        proc.log, proc.since = log.name, since  # where its run's lines begin
         self.procs.append(proc)
         return proc
+
+    def said(self, proc):
+        """Wine's error lines since PROC started, and where its whole log is kept."""
+        lines = diagnose.errors(proc.log, proc.since)
+        return ("; Wine said:\n  " + "\n  ".join(lines) if lines else
+                "; Wine said nothing on its error channel") + f"\nWine's whole log: {proc.log}"
 
     def wait_exit(self, proc, timeout=20.0):
         try:
