@@ -50,7 +50,13 @@ class Case:
 @pytest.fixture
 def case(session, built, request):
     evidence_dir = os.path.join(request.config.getoption("--evidence"), request.node.name)
-    shutil.rmtree(evidence_dir, ignore_errors=True)  # what an earlier run kept is not this one's
+    try:  # what an earlier run kept is not this one's
+        shutil.rmtree(evidence_dir)
+    except FileNotFoundError:
+        pass
+    except OSError as failure:
+        pytest.fail(f"cannot empty {evidence_dir} of an earlier run's files ({failure}): "
+                    f"remove it, or make it writable, and run again", pytrace=False)
     os.makedirs(evidence_dir)
     yield Case(session, built, evidence_dir)
     session.end_launches()
