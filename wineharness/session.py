@@ -125,7 +125,8 @@ class Session:
         emulated, are made only once the rest of the condition holds."""
         def attempt():
             if app and app.poll() is not None:
-                raise AssertionError(f"the exe exited with status {app.returncode} before {what}")
+                raise AssertionError(f"the exe exited with status {app.returncode} before {what}"
+                                     + self.said(app))
             win = self.window()
             if hit_tests and condition(win):
                 win = self.window(hit_tests)
@@ -144,10 +145,19 @@ class Session:
     def start(self, *argv, log=None, **env):
         """ARGV... under Wine in the background, with ENV added and its
         output and Wine's log to LOG (the session's log by default)."""
+        log = log or self.log
+        since = os.path.getsize(log.name)
         proc = subprocess.Popen([loader(argv[0]), *argv], env=dict(self.env, **env),
-                                stdout=log or self.log, stderr=log or self.log)
+                                stdout=log, stderr=log)
+        proc.log, proc.since = log.name, since  # where its run's lines begin
         self.procs.append(proc)
         return proc
+
+    def said(self, proc):
+        """Wine's error lines since PROC started, and where its whole log is kept."""
+        lines = diagnose.errors(proc.log, proc.since)
+        return ("; Wine said:\n  " + "\n  ".join(lines) if lines else
+                "; Wine said nothing on its error channel") + f"\nWine's whole log: {proc.log}"
 
     def wait_exit(self, proc, timeout=20.0):
         try:
@@ -159,23 +169,30 @@ class Session:
     def probe(self, *args):
         """The probe's "key value" lines as a dict, or None when it says
         that what was asked for is not there (exit status 3)."""
-        for _ in range(2):
-            since = os.path.getsize(self.log.name)
-            with tempfile.TemporaryFile("w+") as out:
+        for start in (1, 2):
+            with tempfile.TemporaryFile("w+") as out, tempfile.NamedTemporaryFile("w+") as err:
                 status = subprocess.run([WINE64, self.probe_exe, *args], env=self.env,
-                                        stdout=out, stderr=self.log, timeout=60).returncode
+                                        stdout=out, stderr=err, timeout=60).returncode
                 out.seek(0)
                 lines = out.read().splitlines()
+                said = diagnose.errors(err.name)
+                err.seek(0)
+                self.log.write(err.read())  # only its own lines decide; the log keeps them too
+                self.log.flush()
             # Now and then Wine's loader finds the shared user data page taken
             # and exits 1 before the probe runs (seen once in thousands of
             # starts): that start alone is tried again.
-            if status != 1 or not any("failed to map the shared user data" in line
-                                      for line in diagnose.errors(self.log.name, since)):
+            taken = [line for line in said if "failed to map the shared user data" in line]
+            if status != 1 or not taken or start == 2:
                 break
+            print(f"probe {' '.join(args)}: starting it once more, as Wine's loader gave up on "
+                  f"it: {taken[0]}", file=sys.stderr)
         if status == 3:
             return None
         if status != 0:
-            raise RuntimeError(f"probe {args} failed with status {status}")
+            raise RuntimeError(f"probe {' '.join(args)} exited with status {status}"
+                               f"{' at both starts' if start == 2 else ''}; its errors: "
+                               f"{' | '.join(said) or 'none'} (Wine's log: {self.log.name})")
         return dict((line.split(" ", 1) + [""])[:2] for line in lines)
 
     def window(self, hit_tests=False):

@@ -188,10 +188,12 @@ def story(s, exe, log):
     s.probe("dragfull")
     # The drag first: in Wine 10 a drag just after a restore gets no mouse input.
     s.press(*win["grip"])
-    s.move(win["grip"][0] + 30, win["grip"][1] + 20)
-    grown = (*win["window"][:2], win["window"][2] + 30, win["window"][3] + 20)
-    s.until(lambda w: w["window"] == grown, "the drag")
-    s.release()
+    try:  # a drag that times out must not leave the button held for what comes next
+        s.move(win["grip"][0] + 30, win["grip"][1] + 20)
+        grown = (*win["window"][:2], win["window"][2] + 30, win["window"][3] + 20)
+        s.until(lambda w: w["window"] == grown, "the drag")
+    finally:
+        s.release()
     s.until(lambda w: w["movesize"] == 0, "the end of the sizing loop")
     win = s.window(hit_tests=True)
     s.click(*win["maxbutton"])

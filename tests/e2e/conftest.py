@@ -1,8 +1,10 @@
 """One Wine session (prefix, wineserver, Xvfb) for all the cases of one build
-tree; every case launches the exe afresh and keeps its state on a Case."""
+tree; every case launches the exe afresh and keeps its state on a Case. A
+case that only reads the exes takes them from `built`, without a session."""
 
 import os
 import shutil
+from types import SimpleNamespace
 
 import pytest
 
@@ -16,10 +18,17 @@ def pytest_addoption(parser):
 
 
 @pytest.fixture(scope="session")
-def session(request):
+def built(request):
+    """The exes that the tree built: the exe, the fault's DLL and the moved copy."""
     option = request.config.getoption
-    exe = os.path.join(option("--tree"), "gltriangles.exe")
-    if pe_header(exe)[0] == "win32" and host32() == "none":
+    return SimpleNamespace(exe=os.path.join(option("--tree"), "gltriangles.exe"),
+                           fault=option("--fault"), moved=option("--moved"))
+
+
+@pytest.fixture(scope="session")
+def session(request, built):
+    option = request.config.getoption
+    if pe_header(built.exe)[0] == "win32" and host32() == "none":
         how = os.environ["GLTRIANGLES_HOST32_HOW"]  # set with the answer
         why = how if how.startswith("forced") else "and no emulator could be registered for them"
         pytest.skip(f"this host cannot run 32-bit programs ({why})")
@@ -32,17 +41,22 @@ class Case:
     where it keeps what a failure leaves, and its launch's first window and
     picture."""
 
-    def __init__(self, s, tree, fault, moved, evidence_dir):
-        self.s, self.exe = s, os.path.join(tree, "gltriangles.exe")
-        self.fault, self.moved, self.evidence_dir = fault, moved, evidence_dir
+    def __init__(self, s, built, evidence_dir):
+        self.s, self.exe, self.fault, self.moved = s, built.exe, built.fault, built.moved
+        self.evidence_dir = evidence_dir
         self.creation = self.first_picture = None
 
 
 @pytest.fixture
-def case(session, request):
-    option = request.config.getoption
-    evidence_dir = os.path.join(option("--evidence"), request.node.name)
-    shutil.rmtree(evidence_dir, ignore_errors=True)  # what an earlier run kept is not this one's
+def case(session, built, request):
+    evidence_dir = os.path.join(request.config.getoption("--evidence"), request.node.name)
+    try:  # what an earlier run kept is not this one's
+        shutil.rmtree(evidence_dir)
+    except FileNotFoundError:
+        pass
+    except OSError as failure:
+        pytest.fail(f"cannot empty {evidence_dir} of an earlier run's files ({failure}): "
+                    f"remove it, or make it writable, and run again", pytrace=False)
     os.makedirs(evidence_dir)
-    yield Case(session, option("--tree"), option("--fault"), option("--moved"), evidence_dir)
+    yield Case(session, built, evidence_dir)
     session.end_launches()

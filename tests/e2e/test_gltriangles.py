@@ -91,10 +91,15 @@ def assert_error_icon(case, box):
 
 
 # --- what a user sees ---------------------------------------------------
-def test_linked_for_any_windows(case):
-    subsystem, flags, dlls = pe_links(case.exe)
-    wanted = ASLR_NX[pe_header(case.exe)[0]]
-    assert (subsystem, hex(flags & wanted), set(dlls) - SYSTEM_DLLS) == (GUI, hex(wanted), set())
+def test_linked_for_any_windows(built):
+    """Only reads the exe: it needs no Wine, no display, no 32-bit host."""
+    subsystem, flags, dlls = pe_links(built.exe)
+    wanted = ASLR_NX[pe_header(built.exe)[0]]
+    fields = (("subsystem", GUI, subsystem),
+              ("DllCharacteristics flags", hex(wanted), hex(flags & wanted)),
+              ("DLLs beyond the system's", [], sorted(set(dlls) - SYSTEM_DLLS)))
+    wrong = [f"{name}: expected {want}, got {got}" for name, want, got in fields if got != want]
+    assert not wrong, f"{built.exe}: " + "; ".join(wrong)
 
 
 def test_window(case):
@@ -193,24 +198,34 @@ RELEASE = ["wglMakeCurrent", "ReleaseDC", "wglDeleteContext", "PostQuitMessage"]
 # "wine: failed to start" for the moved copy. Wine 10 moves one (Debian 13's
 # loads even the plain PE32 at 0x120000 under qemu). From 9 on, it must start.
 MOVES_MAIN_EXE = (9, 0)
+SHARED_DATA = 0x7FFE0000  # the page every Windows process has, where no exe can load
 
 
 @pytest.mark.parametrize("copy", ["as linked", "moved"])
-def test_trace(case, copy):
+def test_trace(built, request, copy):
     """trace.sh's story and filter, in this session (the script itself would
     wait for the prefix that the suite holds): the life of the window, told
     the same wherever the platform loaded the exe. "moved" asks for the
     shared data page, so it runs elsewhere; "as linked" runs where its
     header asks, unless the platform moves it anyway."""
-    exe = case.exe if copy == "as linked" else case.moved
-    if copy == "moved" and wine_version() < MOVES_MAIN_EXE:
-        pytest.skip("Wine %d.%d cannot start an exe away from its preferred base" % wine_version())
+    exe = built.exe if copy == "as linked" else built.moved
+    if copy == "moved":
+        # On every host, before anything may skip: the copy must ask for it.
+        base = pe_header(exe)[1]
+        assert base == SHARED_DATA, f"{exe} is linked at {base:#x}, not at {SHARED_DATA:#x}"
+        if wine_version() < MOVES_MAIN_EXE:
+            pytest.skip("Wine %d.%d cannot start an exe away from its preferred base"
+                        % wine_version())
+    case = request.getfixturevalue("case")
     path = os.path.join(case.evidence_dir, "wine.log")
     with open(path, "w") as log:
         status = timeline.story(case.s, exe, log)
     assert status == 0
     lines = timeline.read_log(path)
-    steps = timeline.timeline(lines, timeline.image_of(exe, lines))
+    image = timeline.image_of(exe, lines)
+    if copy == "moved":
+        assert image.start != SHARED_DATA, f"{exe} was loaded at its own base {SHARED_DATA:#x}"
+    steps = timeline.timeline(lines, image)
     under = {}  # message: for each of its headings, the calls straight under it
     for i, head in enumerate(steps):
         if head.kind == "message":
