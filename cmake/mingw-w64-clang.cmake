@@ -2,7 +2,7 @@
 # CMAKE_SYSTEM_PROCESSOR first. Clang and lld target MinGW-w64 themselves;
 # the headers, the import libraries and the GCC runtime come from Debian's
 # MinGW-w64 GCC packages.
-set(CMAKE_SYSTEM_NAME Windows)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 find_program(MINGW_CLANGXX clang++)
 find_program(MINGW_LLD ld.lld)
@@ -24,9 +24,3 @@ set(CMAKE_CXX_COMPILER_TARGET ${MINGW_TRIPLE})
 foreach(kind EXE SHARED MODULE)
     set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -L${MINGW_GCC_LIBS}")
 endforeach()
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

@@ -1,6 +1,6 @@
 # Shared by the MinGW-w64 GCC toolchain files, which set MINGW_TRIPLE and
 # CMAKE_SYSTEM_PROCESSOR first.
-set(CMAKE_SYSTEM_NAME Windows)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
 find_program(MINGW_CXX ${MINGW_TRIPLE}-g++)
 if(NOT MINGW_CXX)
@@ -8,9 +8,3 @@ if(NOT MINGW_CXX)
         "g++-mingw-w64-${MINGW_PACKAGE_ARCH}-win32 (scripts/deps.sh does)")
 endif()
 set(CMAKE_CXX_COMPILER ${MINGW_CXX})
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
