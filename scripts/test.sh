@@ -30,6 +30,10 @@ interrupted() {
     exit 130
 }
 trap interrupted INT
+if [ $# -gt 0 ]; then
+    echo "usage: $0 (no arguments: it runs every preset; to run one, see the README's Tests)" >&2
+    exit 2
+fi
 cd "$(dirname "$0")/.." || exit 1
 . scripts/host32.sh
 
