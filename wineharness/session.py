@@ -162,7 +162,7 @@ class Session:
         for _ in range(2):
             since = os.path.getsize(self.log.name)
             with tempfile.TemporaryFile("w+") as out:
-                status = subprocess.run([WINE64, self.probe_exe, *args], env=self.env,
+                status = subprocess.run([loader(self.probe_exe), self.probe_exe, *args], env=self.env,
                                         stdout=out, stderr=self.log, timeout=60).returncode
                 out.seek(0)
                 lines = out.read().splitlines()
