@@ -193,6 +193,7 @@ int DragFullWindows()
 // --- the checks -------------------------------------------------------------
 
 const char* gCase = "";
+HANDLE gStarted = NULL;  // the exe this case started, ended with the case
 double gScale = 1.0;  // screen pixels per pixel of the exe, which is not DPI-aware
 const int kTolerance = 3;      // levels out of 255, per channel (Mesa is off by at most 1)
 const double kEdgeMargin = 2;  // pixels, times gScale: this close to an edge is not judged
@@ -293,6 +294,7 @@ bool Launch(const char* exe, int show, App* app)
     if (!CreateProcessA(exe, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &app->pi)) {
         return Fail("cannot start %s (error %lu)", exe, GetLastError());
     }
+    gStarted = app->pi.hProcess;
     const bool shown = WaitFor([&] {
         if (Exited(*app)) return true;
         app->hwnd = FindWindowA(kClass, kTitle);
@@ -315,7 +317,7 @@ bool Launch(const char* exe, int show, App* app)
 bool ExitsWith(const App& app, DWORD want)
 {
     if (WaitForSingleObject(app.pi.hProcess, 20000) != WAIT_OBJECT_0) {
-        return Fail("the exe was still running 20 s later");
+        return Fail("the exe was still running 20 s later", Look(app.hwnd));
     }
     DWORD status = 0;
     GetExitCodeProcess(app.pi.hProcess, &status);
@@ -772,6 +774,7 @@ bool CheckRefused(const char* exe, const char* fault, const char* cause, const c
     if (!CreateProcessA(copy, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &app.pi)) {
         return Fail("cannot start %s (error %lu)", copy, GetLastError());
     }
+    gStarted = app.pi.hProcess;
     HWND box = NULL;
     if (!WaitFor([&] {
             box = FindOwnWindow(app.pi.dwProcessId, "#32770");
@@ -834,6 +837,11 @@ int Check(const char* name, const char* exe, const char* fault)
     } else {
         fprintf(stderr, "probe: no case %s\n", name);
         return 2;
+    }
+    // A failed case may leave the exe running: the next one must not see it.
+    if (gStarted != NULL && WaitForSingleObject(gStarted, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(gStarted, 1);
+        WaitForSingleObject(gStarted, 5000);
     }
     if (ok) printf("check.%s: ok (screen scale %g)\n", name, gScale);
     return ok ? 0 : 1;

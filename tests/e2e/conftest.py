@@ -11,7 +11,7 @@ from wineharness.session import Session, probe_in
 
 
 def pytest_addoption(parser):
-    for option in ("--tree", "--fault", "--moved", "--evidence"):
+    for option in ("--tree", "--moved", "--evidence"):
         parser.addoption(option, required=True)
 
 
@@ -28,14 +28,12 @@ def session(request):
 
 
 class Case:
-    """One case: the session it runs in, the exes it may launch, the folder
-    where it keeps what a failure leaves, and its launch's first window and
-    picture."""
+    """One case: the session it runs in, the exes it may launch, and the
+    folder where it keeps what a failure leaves."""
 
-    def __init__(self, s, tree, fault, moved, evidence_dir):
+    def __init__(self, s, tree, moved, evidence_dir):
         self.s, self.exe = s, os.path.join(tree, "gltriangles.exe")
-        self.fault, self.moved, self.evidence_dir = fault, moved, evidence_dir
-        self.creation = self.first_picture = None
+        self.moved, self.evidence_dir = moved, evidence_dir
 
 
 @pytest.fixture
@@ -44,5 +42,5 @@ def case(session, request):
     evidence_dir = os.path.join(option("--evidence"), request.node.name)
     shutil.rmtree(evidence_dir, ignore_errors=True)  # what an earlier run kept is not this one's
     os.makedirs(evidence_dir)
-    yield Case(session, option("--tree"), option("--fault"), option("--moved"), evidence_dir)
+    yield Case(session, option("--tree"), option("--moved"), evidence_dir)
     session.end_launches()
