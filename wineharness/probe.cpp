@@ -527,7 +527,10 @@ void Send(INPUT* in)
     SendInput(1, in, sizeof *in);
 }
 
-bool MouseTo(int x, int y)
+// The pointer to (x, y), with FLAGS (a button going down or up) there.
+// Each event carries its place: under Wine the X server may still report
+// where an earlier case left the pointer.
+void MouseAt(int x, int y, DWORD flags)
 {
     INPUT in;
     memset(&in, 0, sizeof in);
@@ -535,20 +538,16 @@ bool MouseTo(int x, int y)
     // The middle of pixel (x, y) on the 0..65535 scale of the primary screen.
     in.mi.dx = (2 * x + 1) * 65536 / (2 * GetSystemMetrics(SM_CXSCREEN));
     in.mi.dy = (2 * y + 1) * 65536 / (2 * GetSystemMetrics(SM_CYSCREEN));
-    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
     Send(&in);
+}
+
+bool MouseTo(int x, int y)
+{
+    MouseAt(x, y, 0);
     POINT at = {0, 0};
     return WaitFor([&] { return GetCursorPos(&at) && at.x == x && at.y == y; }, 5000) ||
            Fail("the pointer went to %ld, %ld, not %d, %d", at.x, at.y, x, y);
-}
-
-void MouseButton(DWORD flags)
-{
-    INPUT in;
-    memset(&in, 0, sizeof in);
-    in.type = INPUT_MOUSE;
-    in.mi.dwFlags = flags;
-    Send(&in);
 }
 
 void Key(WORD vk, bool up)
@@ -571,9 +570,11 @@ bool ClickButton(HWND hwnd, LRESULT code, const char* name)
         return Fail("no %s on the caption (WM_NCHITTEST never answers %ld)", name,
                     static_cast<long>(code));
     }
-    if (!MouseTo(static_cast<int>(b.at.x), static_cast<int>(b.at.y))) return false;
-    MouseButton(MOUSEEVENTF_LEFTDOWN);
-    MouseButton(MOUSEEVENTF_LEFTUP);
+    const int x = static_cast<int>(b.at.x);
+    const int y = static_cast<int>(b.at.y);
+    if (!MouseTo(x, y)) return false;
+    MouseAt(x, y, MOUSEEVENTF_LEFTDOWN);
+    MouseAt(x, y, MOUSEEVENTF_LEFTUP);
     return true;
 }
 
@@ -587,6 +588,13 @@ bool Until(const App& app, bool (*condition)(const Seen&), const char* what)
 }
 
 bool Normal(const Seen& s) { return s.visible && !s.iconic && !s.zoomed; }
+
+// Normal and back where it was created: the state changes before the place.
+bool Restored(const Seen& s)
+{
+    return Normal(s) && s.window.left == 0 && s.window.top == 0 &&
+           s.window.right == Scaled(400) && s.window.bottom == Scaled(150);
+}
 
 // --- the cases ------------------------------------------------------------
 
@@ -634,7 +642,7 @@ bool CheckMaximise(const char* exe)
         return Fail("the maximised client area is not bigger", big);
     }
     return ClickButton(app.hwnd, HTMAXBUTTON, "restore button") &&
-           Until(app, Normal, "not restored") && WindowRight(app) &&
+           Until(app, Restored, "not restored") && WindowRight(app) &&
            PictureRight(app, "the restored picture");
 }
 
@@ -646,7 +654,7 @@ bool CheckMinimise(const char* exe)
            (!Exited(app) || Fail("the exe exited when minimised")) &&
            // A minimised window's restore button.
            ClickButton(app.hwnd, HTMINBUTTON, "restore button") &&
-           Until(app, Normal, "not restored") && (!Exited(app) || Fail("the exe exited")) &&
+           Until(app, Restored, "not restored") && (!Exited(app) || Fail("the exe exited")) &&
            WindowRight(app) && PictureRight(app, "the picture after minimising and restoring");
 }
 
@@ -658,8 +666,10 @@ bool CheckDrag(const char* exe)
     if (DragFullWindows() != 0) return Fail("cannot turn on showing contents while dragging");
     if (!FindGrip(app.hwnd, &grip)) return Fail("no sizing corner (HTBOTTOMRIGHT) found");
     const RECT w = Look(app.hwnd).window;
-    if (!MouseTo(static_cast<int>(grip.x), static_cast<int>(grip.y))) return false;
-    MouseButton(MOUSEEVENTF_LEFTDOWN);
+    const int x = static_cast<int>(grip.x);
+    const int y = static_cast<int>(grip.y);
+    if (!MouseTo(x, y)) return false;
+    MouseAt(x, y, MOUSEEVENTF_LEFTDOWN);
     // A move before the sizing loop has begun is not a drag, and the loop
     // would wait for the next one.
     bool ok = Until(app, [](const Seen& s) { return s.sizing; }, "no sizing loop on the corner");
@@ -669,7 +679,7 @@ bool CheckDrag(const char* exe)
         char what[100];
         snprintf(what, sizeof what, "the picture while dragging by %+d, %+d", d[0], d[1]);
         Seen s = Look(app.hwnd);
-        ok = MouseTo(static_cast<int>(grip.x) + d[0], static_cast<int>(grip.y) + d[1]) &&
+        ok = MouseTo(x + d[0], y + d[1]) &&
              (WaitFor([&] {
                  s = Look(app.hwnd);
                  return s.sizing && s.window.left == w.left && s.window.top == w.top &&
@@ -677,7 +687,9 @@ bool CheckDrag(const char* exe)
              }, 20000) || Fail("the window does not follow the drag in the sizing loop", s)) &&
              PictureRight(app, what);
     }
-    MouseButton(MOUSEEVENTF_LEFTUP);
+    POINT at;
+    GetCursorPos(&at);
+    MouseAt(static_cast<int>(at.x), static_cast<int>(at.y), MOUSEEVENTF_LEFTUP);
     return ok && Until(app, [](const Seen& s) { return !s.sizing; }, "the sizing loop goes on");
 }
 
@@ -723,6 +735,8 @@ BOOL CALLBACK ReadChild(HWND child, LPARAM to)
     return TRUE;
 }
 
+// Waits for the box to show the error icon, pixel for pixel as this process
+// draws it.
 bool IconRight(const RECT& r)
 {
     const int w = static_cast<int>(r.right - r.left);
@@ -731,28 +745,33 @@ bool IconRight(const RECT& r)
     static COLORREF want[256 * 256];
     static bool opaque[256 * 256];
     ExpectedIcon(w, h, want, opaque);
-    Shot shot = {0, 0, NULL, NULL};
-    if (!Grab(r, &shot)) return Fail("cannot read the icon from the screen");
     int solid = 0;
-    int wrong = 0;
-    for (int i = 0; i < w * h; ++i) {
-        if (!opaque[i]) continue;
-        ++solid;
-        const DWORD expected = static_cast<DWORD>(GetRValue(want[i]) << 16 |
-                                                  GetGValue(want[i]) << 8 | GetBValue(want[i]));
-        const DWORD got = shot.bits[i] & 0xFFFFFF;
-        if (Off(expected, got) && wrong++ == 0) {
-            Fail("icon pixel (%d, %d): expected #%06lx, found #%06lx", i % w, i / w, expected,
-                 got);
-        }
-    }
-    if (wrong > 0) {
-        SaveBmp(shot, "icon-seen.bmp");
-        Fail("%d of %d icon pixels differ; kept icon-seen.bmp", wrong, solid);
-    }
-    Free(&shot);
+    for (int i = 0; i < w * h; ++i) solid += opaque[i] ? 1 : 0;
     if (solid <= w * h / 4) return Fail("the expected icon is mostly see-through");
-    return wrong == 0;
+    Shot shot = {0, 0, NULL, NULL};
+    char failure[200] = "cannot read the icon from the screen";
+    const bool right = WaitFor([&] {
+        if (!Grab(r, &shot)) return false;
+        int wrong = 0;
+        for (int i = 0; i < w * h; ++i) {
+            const DWORD expected = static_cast<DWORD>(
+                GetRValue(want[i]) << 16 | GetGValue(want[i]) << 8 | GetBValue(want[i]));
+            const DWORD got = shot.bits[i] & 0xFFFFFF;
+            if (opaque[i] && Off(expected, got) && wrong++ == 0) {
+                snprintf(failure, sizeof failure,
+                         "first wrong icon pixel (%d, %d): expected #%06lx, found #%06lx", i % w,
+                         i / w, expected, got);
+            }
+        }
+        if (wrong > 0) {
+            const size_t n = strlen(failure);
+            snprintf(failure + n, sizeof failure - n, "; %d of %d differ", wrong, solid);
+        }
+        return wrong == 0;
+    }, 10000);
+    if (!right && shot.bitmap != NULL) SaveBmp(shot, "icon-seen.bmp");
+    Free(&shot);
+    return right || Fail("%s; kept icon-seen.bmp", failure);
 }
 
 bool CheckRefused(const char* exe, const char* fault, const char* cause, const char* text)
