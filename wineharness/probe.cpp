@@ -797,11 +797,13 @@ bool CheckRefused(const char* exe, const char* fault, const char* cause, const c
     HWND box = NULL;
     if (!WaitFor([&] {
             box = FindOwnWindow(app.pi.dwProcessId, "#32770");
-            return Exited(app) || (box != NULL && IsWindowVisible(box) &&
-                                   GetForegroundWindow() == box);
-        }, 40000) || Exited(app)) {
+            return Exited(app) || FindOwnWindow(app.pi.dwProcessId, kClass) != NULL ||
+                   (box != NULL && IsWindowVisible(box) && GetForegroundWindow() == box);
+        }, 40000) || box == NULL || Exited(app)) {
         return Fail("no active message box from the exe (it %s)",
-                    Exited(app) ? "exited" : "is still running");
+                    Exited(app) ? "exited"
+                    : FindOwnWindow(app.pi.dwProcessId, kClass) != NULL ? "opened its main window"
+                                                                       : "is still running");
     }
     char caption[64];
     GetWindowTextA(box, caption, sizeof caption);
