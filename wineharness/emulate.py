@@ -19,7 +19,7 @@ import sys
 import time
 
 from . import diagnose
-from .prefix import PREFIX, host32, loader, pe_header, windows_path
+from .prefix import PREFIX, arch, host32, loader, windows_path
 from .session import Session
 
 SKIP = 77  # the tests' SKIP_RETURN_CODE
@@ -45,7 +45,7 @@ def shared():
 
 
 def run(pe, *args):
-    if pe_header(pe)[0] == "win32" and host32() == "none":
+    if arch(pe) == "win32" and host32() == "none":
         print("skipped: this host cannot run 32-bit programs", file=sys.stderr)
         return SKIP
     # A path of ours, as the PE sees it.

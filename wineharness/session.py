@@ -15,7 +15,7 @@ from Xlib import X, XK, display as xdisplay
 from Xlib.ext import xtest
 
 from . import diagnose
-from .prefix import (PREFIX, SERVER, WINE64, end_leftovers, loader, lock_prefix, make_prefix,
+from .prefix import (PREFIX, SERVER, end_leftovers, loader, lock_prefix, make_prefix,
                      process_id, stop_server, wine_env)
 from .wait import NotYet, wait_for
 
