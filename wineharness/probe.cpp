@@ -14,10 +14,12 @@
 //
 // Exit status 3 means "not there (yet)", so the host can poll.
 //
-// DPI: the program makes itself DPI-aware. At 150 % the platform stretches
-// the exe's window (which declares no awareness) to 1.5 times its size;
-// aware, we read rectangles and screen pixels as the user sees them, not a
-// shrunken copy, and scale the scene by the same factor ourselves.
+// DPI: a case makes this process DPI-aware (system-aware, SetProcessDPIAware).
+// At 150 % the platform stretches the exe's window, which declares no
+// awareness, to 1.5 times its size; unaware, we would be given the exe's
+// own coordinates and a screen scaled back down, not what the user sees.
+// Aware, rectangles, pointer and screen pixels are the user's, and the scene
+// is scaled by the screen's DPI / 96 here, edges and margins with it.
 #include <windows.h>
 
 #include <math.h>
@@ -265,11 +267,12 @@ bool Fail(const char* what, const Seen& s)
                 s.sizing);
 }
 
-// The top-level window of class CLS that the process PID shows, or NULL.
-HWND FindOwnWindow(DWORD pid, const char* cls)
+// The top-level window of class CLS (and TITLE, unless NULL) that the
+// process PID shows, or NULL.
+HWND FindOwnWindow(DWORD pid, const char* cls, const char* title = NULL)
 {
-    for (HWND w = FindWindowExA(NULL, NULL, cls, NULL); w != NULL;
-         w = FindWindowExA(NULL, w, cls, NULL)) {
+    for (HWND w = FindWindowExA(NULL, NULL, cls, title); w != NULL;
+         w = FindWindowExA(NULL, w, cls, title)) {
         DWORD owner = 0;
         GetWindowThreadProcessId(w, &owner);
         if (owner == pid) return w;
@@ -279,9 +282,8 @@ HWND FindOwnWindow(DWORD pid, const char* cls)
 
 bool Exited(const App& app) { return WaitForSingleObject(app.pi.hProcess, 0) == WAIT_OBJECT_0; }
 
-// Starts EXE with SHOW in its STARTUPINFO (or none) and waits for its main
-// window to be shown; false once the exe has exited or the time is up.
-bool Launch(const char* exe, int show, App* app)
+// Starts EXE with SHOW in its STARTUPINFO, or none.
+bool Start(const char* exe, int show, App* app)
 {
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
@@ -295,13 +297,18 @@ bool Launch(const char* exe, int show, App* app)
         return Fail("cannot start %s (error %lu)", exe, GetLastError());
     }
     gStarted = app->pi.hProcess;
+    return true;
+}
+
+// Starts EXE and waits for its main window to be shown; false once the exe
+// has exited or the time is up.
+bool Launch(const char* exe, int show, App* app)
+{
+    if (!Start(exe, show, app)) return false;
     const bool shown = WaitFor([&] {
-        if (Exited(*app)) return true;
-        app->hwnd = FindWindowA(kClass, kTitle);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(app->hwnd, &pid);
-        return pid == app->pi.dwProcessId && IsWindowVisible(app->hwnd) &&
-               (GetForegroundWindow() == app->hwnd || IsIconic(app->hwnd));
+        app->hwnd = FindOwnWindow(app->pi.dwProcessId, kClass, kTitle);
+        return Exited(*app) || (IsWindowVisible(app->hwnd) &&
+                                (GetForegroundWindow() == app->hwnd || IsIconic(app->hwnd)));
     }, 40000);
     DWORD status = 0;
     if (Exited(*app) && GetExitCodeProcess(app->pi.hProcess, &status)) {
@@ -786,14 +793,7 @@ bool CheckRefused(const char* exe, const char* fault, const char* cause, const c
     }
     SetEnvironmentVariableA("GLTRIANGLES_E2E_FAULT", cause);
     App app;
-    memset(&app, 0, sizeof app);
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof si);
-    si.cb = sizeof si;
-    if (!CreateProcessA(copy, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &app.pi)) {
-        return Fail("cannot start %s (error %lu)", copy, GetLastError());
-    }
-    gStarted = app.pi.hProcess;
+    if (!Start(copy, -1, &app)) return false;
     HWND box = NULL;
     if (!WaitFor([&] {
             box = FindOwnWindow(app.pi.dwProcessId, "#32770");
