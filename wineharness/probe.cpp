@@ -118,35 +118,54 @@ bool FindGrip(HWND hwnd, POINT* grip)
     return run > 0;
 }
 
+struct Seen {
+    RECT window;
+    RECT client;  // on the screen
+    LONG style, exStyle;
+    DWORD classStyle;
+    bool visible, iconic, zoomed, active, sizing;
+};
+
+Seen Look(HWND hwnd)
+{
+    Seen s;
+    GetWindowRect(hwnd, &s.window);
+    GetClientRect(hwnd, &s.client);
+    MapWindowPoints(hwnd, NULL, reinterpret_cast<POINT*>(&s.client), 2);
+    s.style = GetWindowLongA(hwnd, GWL_STYLE);
+    s.exStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);
+    s.classStyle = GetClassLongA(hwnd, GCL_STYLE);
+    s.visible = IsWindowVisible(hwnd) != FALSE;
+    s.iconic = IsIconic(hwnd) != FALSE;
+    s.zoomed = IsZoomed(hwnd) != FALSE;
+    s.active = GetForegroundWindow() == hwnd;
+    s.sizing = InMoveSize(hwnd);
+    return s;
+}
+
 int Window(bool hitTests)
 {
     HWND hwnd = FindWindowA(kClass, kTitle);
     if (hwnd == NULL) return 3;
-
-    RECT wr;
-    GetWindowRect(hwnd, &wr);
-    printf("window %ld %ld %ld %ld\n", wr.left, wr.top, wr.right - wr.left, wr.bottom - wr.top);
-    RECT cr;
-    GetClientRect(hwnd, &cr);
-    POINT origin = {0, 0};
-    ClientToScreen(hwnd, &origin);
-    printf("client %ld %ld %ld %ld\n", origin.x, origin.y, cr.right, cr.bottom);
-
-    printf("style 0x%08lx\n", static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)));
-    printf("exstyle 0x%08lx\n", static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_EXSTYLE)));
-    printf("classstyle 0x%08lx\n", static_cast<unsigned long>(GetClassLongA(hwnd, GCL_STYLE)));
-    printf("state %d %d %d\n", IsWindowVisible(hwnd) ? 1 : 0, IsIconic(hwnd) ? 1 : 0,
-           IsZoomed(hwnd) ? 1 : 0);
-    printf("active %d\n", GetForegroundWindow() == hwnd ? 1 : 0);
+    const Seen s = Look(hwnd);
+    const RECT& w = s.window;
+    const RECT& c = s.client;
+    printf("window %ld %ld %ld %ld\n", w.left, w.top, w.right - w.left, w.bottom - w.top);
+    printf("client %ld %ld %ld %ld\n", c.left, c.top, c.right - c.left, c.bottom - c.top);
+    printf("style 0x%08lx\nexstyle 0x%08lx\nclassstyle 0x%08lx\n",
+           static_cast<unsigned long>(s.style), static_cast<unsigned long>(s.exStyle),
+           static_cast<unsigned long>(s.classStyle));
+    printf("state %d %d %d\n", s.visible, s.iconic, s.zoomed);
+    printf("active %d\n", s.active);
     // Whether the window's thread is inside the platform's modal move/size loop.
-    printf("movesize %d\n", InMoveSize(hwnd) ? 1 : 0);
+    printf("movesize %d\n", s.sizing);
 
     if (!hitTests) return 0;
 
     Button buttons[] = {{"minbutton", HTMINBUTTON, -1, -1, {0, 0}},
                         {"maxbutton", HTMAXBUTTON, -1, -1, {0, 0}},
                         {"closebutton", HTCLOSE, -1, -1, {0, 0}}};
-    FindButtons(hwnd, buttons, 3, wr, CaptionY(hwnd));
+    FindButtons(hwnd, buttons, 3, w, CaptionY(hwnd));
     for (const Button& b : buttons) {
         if (b.x0 >= 0) printf("%s %ld %ld\n", b.name, b.at.x, b.at.y);
     }
@@ -231,31 +250,6 @@ struct App {
     HWND hwnd;
     int w0, h0;  // the client area at creation, in the exe's pixels
 };
-
-struct Seen {
-    RECT window;
-    RECT client;  // on the screen
-    LONG style, exStyle;
-    DWORD classStyle;
-    bool visible, iconic, zoomed, active, sizing;
-};
-
-Seen Look(HWND hwnd)
-{
-    Seen s;
-    GetWindowRect(hwnd, &s.window);
-    GetClientRect(hwnd, &s.client);
-    MapWindowPoints(hwnd, NULL, reinterpret_cast<POINT*>(&s.client), 2);
-    s.style = GetWindowLongA(hwnd, GWL_STYLE);
-    s.exStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);
-    s.classStyle = GetClassLongA(hwnd, GCL_STYLE);
-    s.visible = IsWindowVisible(hwnd) != FALSE;
-    s.iconic = IsIconic(hwnd) != FALSE;
-    s.zoomed = IsZoomed(hwnd) != FALSE;
-    s.active = GetForegroundWindow() == hwnd;
-    s.sizing = InMoveSize(hwnd);
-    return s;
-}
 
 bool Fail(const char* what, const Seen& s)
 {
@@ -393,12 +387,13 @@ void SaveBmp(const Shot& shot, const char* path)
     info.biPlanes = 1;
     info.biBitCount = 32;
     info.biCompression = BI_RGB;
-    FILE* f = fopen(path, "wb");
-    if (f == NULL) return;
-    fwrite(&file, sizeof file, 1, f);
-    fwrite(&info, sizeof info, 1, f);
-    fwrite(shot.bits, size, 1, f);
-    fclose(f);
+    HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (f == INVALID_HANDLE_VALUE) return;
+    DWORD written;
+    WriteFile(f, &file, sizeof file, &written, NULL);
+    WriteFile(f, &info, sizeof info, &written, NULL);
+    WriteFile(f, shot.bits, size, &written, NULL);
+    CloseHandle(f);
 }
 
 int Channel(DWORD c, int shift) { return static_cast<int>((c >> shift) & 0xFF); }
