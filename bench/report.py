@@ -13,8 +13,7 @@ import sys
 import time
 
 from bench.measure import RESIZE_STEP, STEP_PERIOD, BenchSession, Pictures, one_run, pe_info
-from wineharness.prefix import ROOT, WINE64, host32, lock_prefix
-from wineharness.session import probe_in
+from wineharness.prefix import ROOT, WINE64, Tree, host32, lock_prefix
 
 NAMES = ("gltriangles", "baseline")
 
@@ -46,7 +45,7 @@ def main():
     exes = {(name, arch): os.path.join(args.builds, arch, path)
             for arch in ("win32", "win64")
             for name, path in zip(NAMES, ("gltriangles.exe", "bench/baseline.exe"))}
-    probe = probe_in(os.path.join(args.builds, "win64"))
+    probe = Tree(os.path.join(args.builds, "win64")).check
     for exe in [*exes.values(), probe]:
         if not os.path.exists(exe):
             sys.exit(f"missing {exe}: build the presets win32 and win64 first")

@@ -12,7 +12,7 @@ set -eu
 cd "$(dirname "$0")/.."  # host32.sh runs its probe from build/
 
 COMMON="cmake ninja-build wine64 xvfb fonts-wine python3 python3-xlib python3-pil"
-# The probe is always 64-bit. Only the win32 thread model, which the builds
+# Only the win32 thread model, which the builds
 # use: with the posix one too the download doubles.
 WIN64="g++-mingw-w64-x86-64-win32 libgl1 libgl1-mesa-dri libglx-mesa0"
 WIN32="g++-mingw-w64-i686-win32 wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386"

@@ -40,26 +40,44 @@ cd "$(dirname "$0")/.." || exit 1
 ./scripts/deps.sh test || exit 1
 host32
 
+# The counts as the runners wrote them: ctest's JUnit file and, for the
+# cases inside e2e.cases, pytest's. Prints "RESULT, COUNTS".
+counts() {
+    /usr/bin/python3 - "$@" <<'EOF'
+import os, sys, xml.etree.ElementTree as ET
+ctest, pytest = sys.argv[1:]
+if not os.path.exists(ctest):
+    sys.exit(print("failed, no count (nothing ran: see the log above)"))
+n = ET.parse(ctest).getroot().attrib
+ran, failed, skipped = int(n["tests"]), int(n["failures"]), int(n["skipped"])
+line = f"{ran} tests, {failed} failed" + (f", {skipped} skipped" if skipped else "")
+passed = ran - failed - skipped
+if os.path.exists(pytest):
+    suite = ET.parse(pytest).getroot().find("testsuite")
+    p = {k: int(suite.get(k)) for k in ("tests", "failures", "errors", "skipped")}
+    passed = p["tests"] - p["failures"] - p["errors"] - p["skipped"]
+    line += f"; pytest: {passed} passed" + "".join(
+        f", {p[k]} {k}" for k in ("failures", "errors", "skipped") if p[k])
+    why = {s.get("message", "").removeprefix("Skipped: ") for s in suite.iter("skipped")}
+    line += f" ({'; '.join(sorted(why))})" if why else ""
+print("failed" if failed else "skipped" if skipped and not passed else "passed", line, sep=", ")
+EOF
+}
+
 summary=""
 failed=0
 for preset in host host-sanitize win32 win64 win32-clang; do
     echo "=== $preset"
     log=build/$preset.log
+    junit=$PWD/build/$preset.junit.xml
+    pytest=build/$preset/tests/e2e/kept/pytest.xml
     mkdir -p build
+    rm -f "$junit" "$pytest"
     { cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" &&
-          ctest --preset "$preset"; } 2>&1 | tee "$log"
-    # The e2e cases report through pytest, the unit tests through ctest.
-    cases=$(sed -nE 's/^([0-9]+: )?=+ ([0-9].*) in [0-9.]+s.*/\2/p' "$log" | tail -1)
-    [ -n "$cases" ] || cases=$(sed -nE 's/^[0-9]+% tests passed, ([0-9]+) tests failed out of ([0-9]+)/\2 tests, \1 failed/p' "$log")
-    why=$(sed -nE 's/^([0-9]+: )?SKIPPED \[[0-9]+\] [^ ]+:[0-9]+: //p' "$log" | sort -u | head -1)
-    if ! grep -q '^100% tests passed' "$log"; then
-        result=failed; failed=1
-    elif [ -n "$why" ] && ! echo "$cases" | grep -q passed; then
-        result=skipped
-    else
-        result=passed
-    fi
-    summary="$summary$preset: $result, ${cases:-no count}${why:+ ($why)}
+          ctest --preset "$preset" --output-junit "$junit"; } 2>&1 | tee "$log"
+    line=$(counts "$junit" "$pytest")
+    case $line in failed*) failed=1 ;; esac
+    summary="$summary$preset: $line
 "
 done
 echo "=== summary"

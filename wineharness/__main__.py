@@ -7,8 +7,8 @@ import sys
 
 from . import diagnose, timeline
 from .oracle import require_picture
-from .prefix import PREFIX, ROOT, end_leftovers, lock_prefix, make_prefix, pe_header, run_on_display
-from .session import Session, probe_in, save_png
+from .prefix import PREFIX, ROOT, Tree, end_leftovers, lock_prefix, make_prefix, run_on_display
+from .session import Session, save_png
 from .wait import wait_for
 
 
@@ -29,8 +29,8 @@ def run(tree):
     saves build/screenshot.png, judges it, closes it with Alt+F4 and returns
     its exit status, or non-zero if the picture was wrong. Where the run
     fails, Wine's errors from it and the cause they name follow."""
-    exe = os.path.join(tree, "gltriangles.exe")
-    arch = pe_header(exe)[0]
+    tree = Tree(tree)
+    exe, arch = tree.exe, tree.arch
     evidence = os.path.join(ROOT, "build", "run")
     # The lock from writing the log to reading it: another run waits, and
     # neither empties the log that the other is writing.
@@ -43,7 +43,7 @@ def run(tree):
         print(f"gltriangles.exe exited with status {status}")
         return status
     with lock_prefix():
-        with Session(evidence, probe_in(tree)) as s:
+        with Session(evidence, tree.check) as s:
             since = os.path.getsize(s.log.name)
             app = s.start(exe)
             painted = False

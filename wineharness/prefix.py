@@ -59,6 +59,25 @@ def pe_header(exe):
     return arch, base, struct.unpack_from("<I", head, optional + 56)[0]
 
 
+def arch(exe):
+    """win32 or win64: what EXE is built for."""
+    return pe_header(exe)[0]
+
+
+class Tree:
+    """A Windows build tree (build/win32, build/win64, ...): its exe, its
+    check program, and the architecture they are built for."""
+
+    def __init__(self, path):
+        self.path = path
+        self.exe = os.path.join(path, "gltriangles.exe")
+        self.check = os.path.join(path, "wineharness", "probe.exe")
+
+    @property
+    def arch(self):
+        return arch(self.exe)
+
+
 def pe_links(exe):
     """(subsystem, DllCharacteristics, imported DLLs in upper case) of EXE,
     as the Windows loader reads them; one objdump reads PE32 and PE32+."""
@@ -71,7 +90,7 @@ def pe_links(exe):
 
 def loader(exe):
     """The loader that becomes EXE's own process, so its pid is ours."""
-    return WINE64 if pe_header(exe)[0] == "win64" else WINE32
+    return WINE64 if arch(exe) == "win64" else WINE32
 
 
 def wine_env(prefix=PREFIX, **extra):

@@ -15,14 +15,9 @@ from Xlib import X, XK, display as xdisplay
 from Xlib.ext import xtest
 
 from . import diagnose
-from .prefix import (PREFIX, SERVER, WINE64, end_leftovers, loader, lock_prefix, make_prefix,
+from .prefix import (PREFIX, SERVER, end_leftovers, loader, lock_prefix, make_prefix,
                      process_id, stop_server, wine_env)
 from .wait import NotYet, wait_for
-
-
-def probe_in(tree):
-    """The probe that a build tree (build/win32 or build/win64) makes."""
-    return os.path.join(tree, "wineharness", "probe.exe")
 
 
 def save_png(image, path, box=None):
@@ -171,7 +166,7 @@ class Session:
         that what was asked for is not there (exit status 3)."""
         for start in (1, 2):
             with tempfile.TemporaryFile("w+") as out, tempfile.NamedTemporaryFile("w+") as err:
-                status = subprocess.run([WINE64, self.probe_exe, *args], env=self.env,
+                status = subprocess.run([loader(self.probe_exe), self.probe_exe, *args], env=self.env,
                                         stdout=out, stderr=err, timeout=60).returncode
                 out.seek(0)
                 lines = out.read().splitlines()

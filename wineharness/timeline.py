@@ -9,8 +9,8 @@ from types import SimpleNamespace
 
 from . import diagnose
 from .oracle import require_picture
-from .prefix import ROOT, WINE64, lock_prefix, pe_header, run_on_display
-from .session import Session, probe_in
+from .prefix import ROOT, WINE64, Tree, lock_prefix, pe_header, run_on_display
+from .session import Session
 from .wait import wait_for
 
 # opengl: the float arguments, which relay cannot show; loaddll: where the
@@ -217,8 +217,8 @@ def main(tree, raw=False):
     """scripts/trace.sh: the story headless, or on your DISPLAY driven by you.
     Where the run fails, Wine's errors from it and the cause they name follow,
     and Wine's whole log is kept."""
-    exe = os.path.join(tree, "gltriangles.exe")
-    arch = pe_header(exe)[0]
+    tree = Tree(tree)
+    exe, arch = tree.exe, tree.arch
     path = os.path.join(ROOT, "build", f"trace-{arch}.log")
     with lock_prefix():  # from writing the log to removing it: another trace waits
         with open(path, "w") as log:
@@ -226,7 +226,7 @@ def main(tree, raw=False):
                 status = run_on_display(exe, log, lambda env: relay_only_the_exe(exe, env),
                                         WINEDEBUG=DEBUG)
             else:
-                with Session(os.path.join(ROOT, "build", "trace"), probe_in(tree)) as s:
+                with Session(os.path.join(ROOT, "build", "trace"), tree.check) as s:
                     try:
                         status = story(s, exe, log)
                     except AssertionError as failure:

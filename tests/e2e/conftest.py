@@ -4,47 +4,45 @@ case that only reads the exes takes them from `built`, without a session."""
 
 import os
 import shutil
-from types import SimpleNamespace
 
 import pytest
 
-from wineharness.prefix import host32, pe_header
-from wineharness.session import Session, probe_in
+from wineharness.prefix import Tree, host32
+from wineharness.session import Session
 
 
 def pytest_addoption(parser):
-    for option in ("--tree", "--fault", "--moved", "--evidence"):
+    for option in ("--tree", "--moved", "--evidence"):
         parser.addoption(option, required=True)
 
 
 @pytest.fixture(scope="session")
 def built(request):
-    """The exes that the tree built: the exe, the fault's DLL and the moved copy."""
+    """The exes that the tree built: the exe and the moved copy."""
     option = request.config.getoption
-    return SimpleNamespace(exe=os.path.join(option("--tree"), "gltriangles.exe"),
-                           fault=option("--fault"), moved=option("--moved"))
+    built = Tree(option("--tree"))
+    built.moved = option("--moved")
+    return built
 
 
 @pytest.fixture(scope="session")
 def session(request, built):
     option = request.config.getoption
-    if pe_header(built.exe)[0] == "win32" and host32() == "none":
+    if built.arch == "win32" and host32() == "none":
         how = os.environ["GLTRIANGLES_HOST32_HOW"]  # set with the answer
         why = how if how.startswith("forced") else "and no emulator could be registered for them"
         pytest.skip(f"this host cannot run 32-bit programs ({why})")
-    with Session(option("--evidence"), probe_in(option("--tree"))) as s:
+    with Session(option("--evidence"), built.check) as s:
         yield s
 
 
 class Case:
-    """One case: the session it runs in, the exes it may launch, the folder
-    where it keeps what a failure leaves, and its launch's first window and
-    picture."""
+    """One case: the session it runs in, the exes it may launch, and the
+    folder where it keeps what a failure leaves."""
 
     def __init__(self, s, built, evidence_dir):
-        self.s, self.exe, self.fault, self.moved = s, built.exe, built.fault, built.moved
+        self.s, self.exe, self.moved = s, built.exe, built.moved
         self.evidence_dir = evidence_dir
-        self.creation = self.first_picture = None
 
 
 @pytest.fixture

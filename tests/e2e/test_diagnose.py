@@ -6,7 +6,7 @@ import os
 import pytest
 
 from wineharness import diagnose
-from wineharness.prefix import pe_header
+from wineharness.prefix import arch as arch_of
 from wineharness.wait import NotYet, wait_for
 
 
@@ -15,7 +15,7 @@ def test_cause_from_wine_errors(case):
     plain launch and names OpenGL where no Mesa driver loads, from Wine's
     own line. (With only the exe lacking GL, this Wine never shows its
     window: the cause is all that a user would have.)"""
-    s, arch = case.s, pe_header(case.exe)[0]
+    s, arch = case.s, arch_of(case.exe)
 
     def cause_since(since):
         lines = diagnose.errors(s.log.name, since)

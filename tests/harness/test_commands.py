@@ -12,7 +12,7 @@ from collections import namedtuple
 
 import pytest
 
-from wineharness import __main__ as harness, diagnose, timeline, wait
+from wineharness import __main__ as harness, diagnose, prefix, timeline, wait
 from test_diagnosis import FALLBACK, NO_GL, NO_GLU, check
 
 # What Wine logs, whether a window comes and with which picture, and the
@@ -140,9 +140,10 @@ def ended(root, command, on_display, outcome):
         for module in (harness, timeline):
             for name, value in (("ROOT", root), ("lock_prefix", wine.lock_prefix),
                                 ("run_on_display", wine.run_on_display),
-                                ("Session", functools.partial(Session, wine)),
-                                ("pe_header", lambda exe: ("win32", 0x400000, 0x10000))):
+                                ("Session", functools.partial(Session, wine))):
                 mp.setattr(module, name, value)
+        mp.setattr(prefix, "arch", lambda exe: "win32")
+        mp.setattr(timeline, "pe_header", lambda exe: ("win32", 0x400000, 0x10000))
         mp.setattr(timeline, "story", wine.story)
         mp.setattr(harness, "require_picture", require_picture)
         mp.setattr(harness, "wait_for", lambda attempt, what: wait.wait_for(attempt, what, 0))

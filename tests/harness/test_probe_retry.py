@@ -51,7 +51,7 @@ def test_probe_retry(tmp_path, monkeypatch, capsys):
         s.env = dict(os.environ)
         with open(folder / "wine.log", "w") as s.log:
             wine, count = stand_in(folder, starts, others, s.log.name)
-            monkeypatch.setattr(session, "WINE64", str(wine))
+            monkeypatch.setattr(session, "loader", lambda exe, wine=wine: str(wine))
             try:
                 got = s.probe("window")
             except RuntimeError as failure:

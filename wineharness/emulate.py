@@ -1,0 +1,123 @@
+"""CMake's emulator for the cross trees (CMAKE_CROSSCOMPILING_EMULATOR, by
+way of scripts/wine-pe.sh): runs one PE with its arguments in the project's
+prefix, on a private Xvfb with Wine's virtual desktop, and exits with the
+PE's status. Wine's log goes to wine.log in the working directory, where
+each test keeps what it leaves.
+
+    emulate PE ARGS...   in the shared session if one runs, else in its own
+    emulate start        starts the shared session for the tests that follow
+    emulate stop         ends it
+
+A session of its own costs about 1.2 s (Xvfb, wineserver, Wine's desktop,
+and their ending), as much as the case it would run; so a suite starts one
+and shares it, as ctest fixtures (tests/e2e/CMakeLists.txt)."""
+
+import json
+import os
+import subprocess
+import sys
+import time
+
+from . import diagnose
+from .prefix import PREFIX, arch, host32, loader, windows_path
+from .session import Session
+
+SKIP = 77  # the tests' SKIP_RETURN_CODE
+SHARED = PREFIX + ".session"  # the shared session's server pid and Wine environment
+
+
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+        return True
+    except ProcessLookupError:
+        return False
+
+
+def shared():
+    """The shared session's state, or None when none runs."""
+    try:
+        with open(SHARED) as f:
+            state = json.load(f)
+    except (OSError, ValueError):
+        return None
+    return state if alive(state["pid"]) else None
+
+
+def run(pe, *args):
+    if arch(pe) == "win32" and host32() == "none":
+        print("skipped: this host cannot run 32-bit programs", file=sys.stderr)
+        return SKIP
+    # A path of ours, as the PE sees it.
+    argv = [loader(pe), pe, *(windows_path(a) if a.startswith("/") and os.path.exists(a)
+                              else a for a in args)]
+    state = shared()
+    if state:
+        with open("wine.log", "w") as log:
+            return start_once_more(argv, dict(os.environ, **state["env"]), log)
+    with Session(os.getcwd(), None) as s:
+        return start_once_more(argv, s.env, s.log)
+
+
+def start_once_more(argv, env, log):
+    """ARGV's status; now and then Wine's loader finds the shared user data
+    page taken and exits 1 before the PE runs: that start alone is made again."""
+    for _ in range(2):
+        since = os.path.getsize(log.name)
+        status = subprocess.run(argv, env=env, stderr=log).returncode
+        if status != 1 or not any("failed to map the shared user data" in line
+                                  for line in diagnose.errors(log.name, since)):
+            break
+    return status
+
+
+def serve(watched):
+    """The shared session, until stopped or the process WATCHED (ctest) is gone."""
+    with Session(os.getcwd(), None) as s:
+        try:
+            with open(SHARED + ".new", "w") as f:
+                json.dump({"pid": os.getpid(),
+                           "env": {k: v for k, v in s.env.items() if os.environ.get(k) != v}}, f)
+            os.replace(SHARED + ".new", SHARED)
+            while alive(int(watched)):
+                time.sleep(0.2)
+        finally:
+            os.remove(SHARED)
+
+
+def start():
+    # Its output not to ctest's pipe, which would wait for it to close.
+    with open("serve.log", "w") as log:
+        server = subprocess.Popen([sys.executable, "-B", "-m", "wineharness.emulate", "serve",
+                                   str(os.getppid())], start_new_session=True,
+                                  stdout=log, stderr=log)
+    deadline = time.monotonic() + 60
+    while not shared():
+        if server.poll() is not None or time.monotonic() > deadline:
+            server.kill()
+            return f"the shared Wine session did not start; see serve.log and wine.log in {os.getcwd()}"
+        time.sleep(0.05)
+    return 0
+
+
+def stop():
+    state = shared()
+    if state:
+        os.kill(state["pid"], 15)
+        deadline = time.monotonic() + 30
+        while alive(state["pid"]) and time.monotonic() < deadline:
+            time.sleep(0.05)
+    return 0
+
+
+if __name__ == "__main__":
+    command, args = sys.argv[1:2], sys.argv[2:]
+    if command == ["start"] and not args:
+        sys.exit(start())
+    elif command == ["stop"] and not args:
+        sys.exit(stop())
+    elif command == ["serve"] and len(args) == 1:
+        sys.exit(serve(args[0]))
+    elif command:
+        sys.exit(run(*command, *args))
+    sys.exit(__doc__)
