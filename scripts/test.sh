@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs every test: the host unit tests (plain and under ASan/UBSan), then the
-# end-to-end suite under Wine for the 32-bit and the 64-bit exe built by GCC,
-# and for the 32-bit exe built by clang and lld. Every preset
+# end-to-end suite under Wine for the 32-bit and the 64-bit exe, each built
+# by GCC and by clang and lld. Every preset
 # runs even after one fails; the last lines sum them up, one per preset.
 # On Ctrl+C ctest ends at once, but the e2e session goes on ending its Wine
 # and Xvfb: wait for it to let go of the prefix's lock (wineharness/prefix.py).
@@ -66,7 +66,7 @@ EOF
 
 summary=""
 failed=0
-for preset in host host-sanitize win32 win64 win32-clang; do
+for preset in host host-sanitize win32 win64 win32-clang win64-clang; do
     echo "=== $preset"
     log=build/$preset.log
     junit=$PWD/build/$preset.junit.xml
