@@ -31,11 +31,11 @@ class BenchSession(Session):
     comes), with the X screen mapped into our memory and each launch's part
     of Wine's log at hand."""
 
-    def __init__(self, evidence_dir, probe, prefix):
+    def __init__(self, evidence_dir, check, prefix):
         # The framebuffer in a file, and no cursor, which Xvfb would draw
         # into it right where the resize drags the sizing corner.
         self.fbdir = tempfile.mkdtemp(prefix="gltriangles-bench-")
-        super().__init__(evidence_dir, probe, prefix=prefix, grey_unwritten_memory=False,
+        super().__init__(evidence_dir, check, prefix=prefix, grey_unwritten_memory=False,
                          xvfb_args=("-fbdir", self.fbdir, "-nocursor"))
 
     def __enter__(self):

@@ -71,7 +71,7 @@ class Tree:
     def __init__(self, path):
         self.path = path
         self.exe = os.path.join(path, "gltriangles.exe")
-        self.check = os.path.join(path, "wineharness", "probe.exe")
+        self.check = os.path.join(path, "wineharness", "check.exe")
 
     @property
     def arch(self):

@@ -1,7 +1,7 @@
 """A Wine session on a private Xvfb. It locks the prefix, ends what a killed
 run left behind, makes the prefix if need be, starts Xvfb and one wineserver,
 and on exit ends everything it started. python3-xlib drives X; Pillow holds
-the pixels; the probe answers what X cannot show."""
+the pixels; the check program answers what X cannot show."""
 
 import contextlib
 import os
@@ -34,9 +34,9 @@ class Session:
     a picture that was never drawn shows grey, not by chance the right
     colours."""
 
-    def __init__(self, evidence_dir, probe, prefix=PREFIX, grey_unwritten_memory=True,
+    def __init__(self, evidence_dir, check, prefix=PREFIX, grey_unwritten_memory=True,
                  xvfb_args=()):
-        self.evidence_dir, self.probe_exe = os.path.abspath(evidence_dir), probe
+        self.evidence_dir, self.check_exe = os.path.abspath(evidence_dir), check
         self.prefix, self.grey = prefix, grey_unwritten_memory
         self.xvfb_args = list(xvfb_args)
         self.procs, self.geometry = [], None
@@ -110,7 +110,7 @@ class Session:
 
     def keep_server_running(self):
         """One wineserver for the whole session: without this it exits a few
-        seconds after the last Wine process, and a probe started just then
+        seconds after the last Wine process, and a program started just then
         can find it going away."""
         subprocess.run([SERVER, "-p"], env=self.env, check=True)
 
@@ -161,12 +161,12 @@ class Session:
             raise AssertionError(f"the process (pid {proc.pid}) was still running "
                                  f"{timeout:.0f} s later") from None
 
-    def probe(self, *args):
-        """The probe's "key value" lines as a dict, or None when it says
+    def query(self, *args):
+        """The check program's "key value" lines as a dict, or None when it says
         that what was asked for is not there (exit status 3)."""
         for start in (1, 2):
             with tempfile.TemporaryFile("w+") as out, tempfile.NamedTemporaryFile("w+") as err:
-                status = subprocess.run([loader(self.probe_exe), self.probe_exe, *args], env=self.env,
+                status = subprocess.run([loader(self.check_exe), self.check_exe, *args], env=self.env,
                                         stdout=out, stderr=err, timeout=60).returncode
                 out.seek(0)
                 lines = out.read().splitlines()
@@ -175,27 +175,27 @@ class Session:
                 self.log.write(err.read())  # only its own lines decide; the log keeps them too
                 self.log.flush()
             # Now and then Wine's loader finds the shared user data page taken
-            # and exits 1 before the probe runs (seen once in thousands of
+            # and exits 1 before the check program runs (seen once in thousands of
             # starts): that start alone is tried again.
             taken = [line for line in said if "failed to map the shared user data" in line]
             if status != 1 or not taken or start == 2:
                 break
-            print(f"probe {' '.join(args)}: starting it once more, as Wine's loader gave up on "
+            print(f"check {' '.join(args)}: starting it once more, as Wine's loader gave up on "
                   f"it: {taken[0]}", file=sys.stderr)
         if status == 3:
             return None
         if status != 0:
-            raise RuntimeError(f"probe {' '.join(args)} exited with status {status}"
+            raise RuntimeError(f"check {' '.join(args)} exited with status {status}"
                                f"{' at both starts' if start == 2 else ''}; its errors: "
                                f"{' | '.join(said) or 'none'} (Wine's log: {self.log.name})")
         return dict((line.split(" ", 1) + [""])[:2] for line in lines)
 
     def window(self, hit_tests=False):
-        """The main window as the probe sees it: a number as an int, several
+        """The main window as the check program sees it: a number as an int, several
         as a tuple of ints. With hit_tests, also where its caption buttons
         and sizing corner are, found by a hundred or more WM_NCHITTEST
         messages."""
-        info = self.probe("window", *(("hittests",) if hit_tests else ()))
+        info = self.query("window", *(("hittests",) if hit_tests else ()))
         if info is None:
             raise NotYet("no window of class MinimalApp with the expected title")
 

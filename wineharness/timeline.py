@@ -185,7 +185,7 @@ def story(s, exe, log):
     s.shown_window(app)
     win = s.window(hit_tests=True)
     wait_for(lambda: require_picture(s.grab(), win, win), "the first picture")
-    s.probe("dragfull")
+    s.query("dragfull")
     # The drag first: in Wine 10 a drag just after a restore gets no mouse input.
     s.press(*win["grip"])
     try:  # a drag that times out must not leave the button held for what comes next

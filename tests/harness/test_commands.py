@@ -88,7 +88,7 @@ class Session:
     """The stand-in's session, which takes the prefix's lock itself, as the
     real one does."""
 
-    def __init__(self, wine, evidence_dir, probe):
+    def __init__(self, wine, evidence_dir, check):
         self.wine, self.evidence_dir = wine, evidence_dir
 
     def __enter__(self):

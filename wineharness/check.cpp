@@ -2,14 +2,14 @@
 // the same Windows (or Wine prefix), and judges what it shows. One run, one
 // case; exit status 0 means the case passed.
 //
-//   probe check CASE EXE FAULTDLL   one case (see kCases); what a failure
+//   check check CASE EXE FAULTDLL   one case (see kCases); what a failure
 //                                   leaves goes to the working directory
-//   probe window [hittests]   the main window: rectangles, styles, state and,
+//   check window [hittests]   the main window: rectangles, styles, state and,
 //                             with hittests, the screen points of its caption
 //                             buttons and sizing corner, found with
 //                             WM_NCHITTEST (a hundred or more messages to the
 //                             window, slow where the exe is emulated)
-//   probe dragfull            turn on "show window contents while dragging",
+//   check dragfull            turn on "show window contents while dragging",
 //                             as a Windows desktop has it by default
 //
 // Exit status 3 means "not there (yet)", so the host can poll.
@@ -851,7 +851,7 @@ int Check(const char* name, const char* exe, const char* fault)
         ok = CheckRefused(exe, fault, "create",
                           "Error - can't create main window...\rProgram terminated");
     } else {
-        fprintf(stderr, "probe: no case %s\n", name);
+        fprintf(stderr, "check: no case %s\n", name);
         return 2;
     }
     // A failed case may leave the exe running: the next one must not see it.
@@ -873,6 +873,6 @@ int main(int argc, char** argv)
     }
     if (argc == 2 && strcmp(argv[1], "dragfull") == 0) return DragFullWindows();
     if (argc == 5 && strcmp(argv[1], "check") == 0) return Check(argv[2], argv[3], argv[4]);
-    fputs("usage: probe check CASE EXE FAULTDLL | window [hittests] | dragfull\n", stderr);
+    fputs("usage: check check CASE EXE FAULTDLL | window [hittests] | dragfull\n", stderr);
     return 2;
 }
