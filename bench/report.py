@@ -64,7 +64,7 @@ def main():
         proc = s.launch(exes[("gltriangles", full)])
         win = s.shown_window(proc, hit_tests=True)
         pictures = Pictures(s, win)
-        s.key("alt+F4")
+        s.alt_f4()
         s.wait_exit(proc)
         ox, oy = s.desktop()[:2]
         grip = (win["grip"][0] + ox, win["grip"][1] + oy)

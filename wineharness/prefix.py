@@ -78,6 +78,12 @@ class Tree:
         return arch(self.exe)
 
 
+# What `check run` and `check story` exit with when not with the exe's
+# status (check.cpp): the picture was wrong (the exe closed all the same);
+# no window, a step that did not happen, or no exit. They say why on stdout.
+WRONG_PICTURE, FAILED = 124, 125
+
+
 def pe_links(exe):
     """(subsystem, DllCharacteristics, imported DLLs in upper case) of EXE,
     as the Windows loader reads them; one objdump reads PE32 and PE32+."""

@@ -1,7 +1,7 @@
 """A Wine session on a private Xvfb. It locks the prefix, ends what a killed
 run left behind, makes the prefix if need be, starts Xvfb and one wineserver,
-and on exit ends everything it started. python3-xlib drives X; Pillow holds
-the pixels; the check program answers what X cannot show."""
+and on exit ends everything it started. The check program (check.cpp)
+drives the exe and judges it, and answers what X cannot show."""
 
 import contextlib
 import os
@@ -10,22 +10,10 @@ import subprocess
 import sys
 import tempfile
 
-from PIL import Image
-from Xlib import X, XK, display as xdisplay
-from Xlib.ext import xtest
-
 from . import diagnose
 from .prefix import (PREFIX, SERVER, end_leftovers, loader, lock_prefix, make_prefix,
                      process_id, stop_server, wine_env)
 from .wait import NotYet, wait_for
-
-
-def save_png(image, path, box=None):
-    """Saves IMAGE, or its part BOX (x, y, w, h), as a PNG file at PATH."""
-    x, y, w, h = box or (0, 0, *image.size)
-    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    image.crop((x, y, x + w, y + h)).save(path)
-    return path
 
 
 class Session:
@@ -39,7 +27,7 @@ class Session:
         self.evidence_dir, self.check_exe = os.path.abspath(evidence_dir), check
         self.prefix, self.grey = prefix, grey_unwritten_memory
         self.xvfb_args = list(xvfb_args)
-        self.procs, self.geometry = [], None
+        self.procs = []
 
     def __enter__(self):
         os.makedirs(self.evidence_dir, exist_ok=True)
@@ -66,7 +54,6 @@ class Session:
             self.env = wine_env(self.prefix, DISPLAY=display)
             if self.grey:
                 self.env["MALLOC_PERTURB_"] = "85"  # new blocks start as 0xAA
-            self.x = xdisplay.Display(display)
             self.keep_server_running()
         except BaseException:
             self.__exit__()
@@ -79,8 +66,6 @@ class Session:
         try:
             self.end_launches()
             stop_server(self.prefix)  # Wine's desktop first, before its X server goes
-            if hasattr(self, "x"):
-                self.x.close()
             if hasattr(self, "xvfb"):
                 self.xvfb.terminate()
                 self.xvfb.wait()
@@ -106,7 +91,6 @@ class Session:
         if left:
             stop_server(self.prefix)
             self.keep_server_running()
-            self.geometry = None
 
     def keep_server_running(self):
         """One wineserver for the whole session: without this it exits a few
@@ -137,13 +121,14 @@ class Session:
                           "the active main window", 40.0, hit_tests, app)
 
     # --- processes -------------------------------------------------------
-    def start(self, *argv, log=None, **env):
-        """ARGV... under Wine in the background, with ENV added and its
-        output and Wine's log to LOG (the session's log by default)."""
+    def start(self, *argv, log=None, out=0, **env):
+        """ARGV... under Wine in the background, with ENV added and Wine's log
+        to LOG (the session's log by default), and its output too unless OUT
+        says where (None: ours)."""
         log = log or self.log
         since = os.path.getsize(log.name)
         proc = subprocess.Popen([loader(argv[0]), *argv], env=dict(self.env, **env),
-                                stdout=log, stderr=log)
+                                stdout=log if out == 0 else out, stderr=log)
         proc.log, proc.since = log.name, since  # where its run's lines begin
         self.procs.append(proc)
         return proc
@@ -203,55 +188,3 @@ class Session:
             values = tuple(int(n, 0) for n in text.split())
             return values[0] if len(values) == 1 else values
         return {key: numbers(value) for key, value in info.items()}
-
-    # --- screen and input --------------------------------------------------
-    def desktop(self):
-        """Where the Wine desktop window sits on the X screen: x, y, w, h."""
-        if self.geometry is None:
-            root = self.x.screen().root
-            for child in root.query_tree().children:
-                # "Default - Wine desktop" in Wine 8, "Wine Desktop" in Wine 10
-                if (child.get_wm_name() or "").lower().endswith("wine desktop"):
-                    g = child.get_geometry()
-                    at = child.translate_coords(root, 0, 0)
-                    self.geometry = (-at.x, -at.y, g.width, g.height)
-            if self.geometry is None:
-                raise NotYet("no Wine desktop window on the X screen")
-        return self.geometry
-
-    def grab(self):
-        """The Wine desktop as the X server shows it (without the pointer), as
-        an RGB image whose (x, y) are Win32 screen coordinates."""
-        x, y, w, h = self.desktop()
-        raw = self.x.screen().root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
-        return Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX")
-
-    def send_input(self, kind, detail=0, **where):
-        """One X input event through XTest, as if from a real device."""
-        xtest.fake_input(self.x, kind, detail, **where)
-        self.x.sync()
-
-    def move(self, x, y):
-        ox, oy = self.desktop()[:2]
-        self.send_input(X.MotionNotify, x=ox + x, y=oy + y)
-
-    def click(self, x, y):
-        self.press(x, y)
-        self.release()
-
-    def press(self, x, y):
-        self.move(x, y)
-        self.send_input(X.ButtonPress, 1)
-
-    def release(self):
-        self.send_input(X.ButtonRelease, 1)
-
-    def key(self, chord):
-        """A chord such as "alt+F4" or "Return"."""
-        names = {"alt": "Alt_L", "ctrl": "Control_L", "shift": "Shift_L"}
-        codes = [self.x.keysym_to_keycode(XK.string_to_keysym(names.get(k, k)))
-                 for k in chord.split("+")]
-        for code in codes:
-            self.send_input(X.KeyPress, code)
-        for code in reversed(codes):
-            self.send_input(X.KeyRelease, code)
