@@ -69,9 +69,9 @@ class Tree:
     check program, and the architecture they are built for."""
 
     def __init__(self, path):
-        self.path = path
-        self.exe = os.path.join(path, "gltriangles.exe")
-        self.check = os.path.join(path, "wineharness", "check.exe")
+        self.path = os.path.abspath(path)
+        self.exe = os.path.join(self.path, "gltriangles.exe")
+        self.check = os.path.join(self.path, "wineharness", "check.exe")
 
     @property
     def arch(self):

@@ -121,14 +121,14 @@ class Session:
                           "the active main window", 40.0, hit_tests, app)
 
     # --- processes -------------------------------------------------------
-    def start(self, *argv, log=None, out=0, **env):
-        """ARGV... under Wine in the background, with ENV added and Wine's log
-        to LOG (the session's log by default), and its output too unless OUT
-        says where (None: ours)."""
+    def start(self, *argv, log=None, out=0, cwd=None, **env):
+        """ARGV... under Wine in the background, in CWD, with ENV added and
+        Wine's log to LOG (the session's log by default), and its output too
+        unless OUT says where (None: ours)."""
         log = log or self.log
         since = os.path.getsize(log.name)
         proc = subprocess.Popen([loader(argv[0]), *argv], env=dict(self.env, **env),
-                                stdout=log if out == 0 else out, stderr=log)
+                                stdout=log if out == 0 else out, stderr=log, cwd=cwd)
         proc.log, proc.since = log.name, since  # where its run's lines begin
         self.procs.append(proc)
         return proc

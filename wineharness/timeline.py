@@ -177,11 +177,11 @@ def relay_only_the_exe(exe, env):  # the four DLLs, and only calls that EXE make
 
 
 def story(s, exe, log):
-    """The check program's story (check.cpp), with Wine's log to LOG;
-    returns the exe's exit status."""
+    """The check program's story (check.cpp), with Wine's log to LOG and a
+    wrong picture to the session's folder; returns the exe's exit status."""
     relay_only_the_exe(exe, s.env)
     check = s.start(s.check_exe, "story", windows_path(exe), log=log, out=None,
-                    WINEDEBUG=DEBUG)
+                    cwd=s.evidence_dir, WINEDEBUG=DEBUG)
     status = s.wait_exit(check, 300)
     if status == FAILED:
         raise AssertionError("the story stopped where the check program's line says")
