@@ -8,7 +8,6 @@ import re
 import shutil
 import statistics
 import struct
-import subprocess
 import tempfile
 import time
 

@@ -521,15 +521,10 @@ bool PictureRight(const App& app, const char* what, const char* keep = NULL)
         }
         return wrong == 0;
     }, 10000);
-    if (keep != NULL && shot.bitmap != NULL) SaveBmp(shot, keep);
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, keep != NULL ? "%s" : "%s-seen.bmp", keep != NULL ? keep : gCase);
+    if ((keep != NULL || !right) && shot.bitmap != NULL) SaveBmp(shot, path);
     if (!right && shot.bitmap != NULL) {
-        char path[MAX_PATH];
-        snprintf(path, sizeof path, "%s-seen.bmp", gCase);
-        if (keep != NULL) {
-            lstrcpynA(path, keep, sizeof path);
-        } else {
-            SaveBmp(shot, path);
-        }
         Fail("%s is wrong: %s (scene %dx%d, tolerance %d, edge margin %g px); kept %s", what,
              failure, app.w0, app.h0, kTolerance, kEdgeMargin * gScale, path);
     } else if (!right) {
