@@ -580,9 +580,12 @@ bool ClickButton(HWND hwnd, LRESULT code, const char* name)
     RECT wr;
     GetWindowRect(hwnd, &wr);
     Button b = {name, code, -1, -1, {0, 0}};
-    if (FindButtons(hwnd, &b, 1, wr, CaptionY(hwnd)) == 0) {
-        return Fail("no %s on the caption (WM_NCHITTEST never answers %ld)", name,
-                    static_cast<long>(code));
+    const int captionY = CaptionY(hwnd);
+    if (FindButtons(hwnd, &b, 1, wr, captionY) == 0) {
+        char what[100];
+        snprintf(what, sizeof what, "no %s at y %d (WM_NCHITTEST never answers %ld)", name,
+                 captionY, static_cast<long>(code));
+        return Fail(what, Look(hwnd));
     }
     const int x = static_cast<int>(b.at.x);
     const int y = static_cast<int>(b.at.y);
@@ -655,7 +658,10 @@ bool MaximiseAndRestore(const App& app)
 {
     const Seen before = Look(app.hwnd);
     if (!ClickButton(app.hwnd, HTMAXBUTTON, "maximise button") ||
-        !Until(app, [](const Seen& s) { return s.visible && s.zoomed; }, "not maximised") ||
+        // The state changes before the place, where the restore button is.
+        !Until(app, [&](const Seen& s) {
+            return s.visible && s.zoomed && !EqualRect(&s.window, &before.window);
+        }, "not maximised") ||
         !PictureRight(app, "the maximised picture")) {
         return false;
     }
@@ -672,7 +678,9 @@ bool MinimiseAndRestore(const App& app)
 {
     const RECT before = Look(app.hwnd).window;
     return ClickButton(app.hwnd, HTMINBUTTON, "minimise button") &&
-           Until(app, [](const Seen& s) { return s.visible && s.iconic; }, "not minimised") &&
+           Until(app, [&](const Seen& s) {
+               return s.visible && s.iconic && !EqualRect(&s.window, &before);
+           }, "not minimised") &&
            (!Exited(app) || Fail("the exe exited when minimised")) &&
            // A minimised window's restore button.
            ClickButton(app.hwnd, HTMINBUTTON, "restore button") && RestoredTo(app, before) &&
