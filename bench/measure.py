@@ -8,15 +8,16 @@ import re
 import shutil
 import statistics
 import struct
-import subprocess
 import tempfile
 import time
 
-from Xlib import X
+from PIL import Image
+from Xlib import X, XK, display as xdisplay
+from Xlib.ext import xtest
 
-from wineharness.oracle import TOLERANCE, client_triangles, colour_at, expected_picture
+from bench.oracle import TOLERANCE, client_triangles, colour_at, expected_picture
 from wineharness.prefix import pe_links
-from wineharness.session import Session, save_png
+from wineharness.session import Session
 from wineharness.wait import NotYet, wait_for
 
 RESIZE_STEP = (5, 3)     # pixels per step while growing; shrinking mirrors it
@@ -28,19 +29,20 @@ WHITE = (255, 255, 255)
 
 class BenchSession(Session):
     """The harness's session, as fast as it goes (MIT-SHM on, heap as it
-    comes), with the X screen mapped into our memory and each launch's part
-    of Wine's log at hand."""
+    comes), with the X screen mapped into our memory, input through XTest,
+    and each launch's part of Wine's log at hand."""
 
-    def __init__(self, evidence_dir, probe, prefix):
+    def __init__(self, evidence_dir, check, prefix):
         # The framebuffer in a file, and no cursor, which Xvfb would draw
         # into it right where the resize drags the sizing corner.
         self.fbdir = tempfile.mkdtemp(prefix="gltriangles-bench-")
-        super().__init__(evidence_dir, probe, prefix=prefix, grey_unwritten_memory=False,
+        super().__init__(evidence_dir, check, prefix=prefix, grey_unwritten_memory=False,
                          xvfb_args=("-fbdir", self.fbdir, "-nocursor"))
 
     def __enter__(self):
         super().__enter__()
         try:
+            self.x, self.geometry = xdisplay.Display(self.env["DISPLAY"]), None
             with open(os.path.join(self.fbdir, "Xvfb_screen0"), "rb") as f:
                 self.fb = mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ)
             # An XWD file: big-endian header, colour map, then the pixels.
@@ -60,8 +62,42 @@ class BenchSession(Session):
     def __exit__(self, *exc):
         if hasattr(self, "fb"):
             self.fb.close()
+        if hasattr(self, "x"):
+            self.x.close()
         super().__exit__(*exc)
         shutil.rmtree(self.fbdir, ignore_errors=True)
+
+    def desktop(self):
+        """Where the Wine desktop window sits on the X screen: x, y, w, h."""
+        if self.geometry is None:
+            root = self.x.screen().root
+            for child in root.query_tree().children:
+                # "Default - Wine desktop" in Wine 8, "Wine Desktop" in Wine 10
+                if (child.get_wm_name() or "").lower().endswith("wine desktop"):
+                    g = child.get_geometry()
+                    at = child.translate_coords(root, 0, 0)
+                    self.geometry = (-at.x, -at.y, g.width, g.height)
+            if self.geometry is None:
+                raise NotYet("no Wine desktop window on the X screen")
+        return self.geometry
+
+    def grab(self):
+        """The Wine desktop as the X server shows it, as an RGB image."""
+        x, y, w, h = self.desktop()
+        raw = self.x.screen().root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
+        return Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX")
+
+    def send_input(self, kind, detail=0, **where):
+        """One X input event through XTest, as if from a real device."""
+        xtest.fake_input(self.x, kind, detail, **where)
+        self.x.sync()
+
+    def alt_f4(self):
+        codes = [self.x.keysym_to_keycode(XK.string_to_keysym(k)) for k in ("Alt_L", "F4")]
+        for code in codes:
+            self.send_input(X.KeyPress, code)
+        for code in reversed(codes):
+            self.send_input(X.KeyRelease, code)
 
     def launch(self, exe):
         self.log.flush()
@@ -241,7 +277,8 @@ def one_run(s, pictures, name, exe, arch, grip, idle_s, steps):
     start = raw_clock()
     proc = s.launch(exe)
     if s.wait_shown(first, START_TIMEOUT) is None:
-        shot = save_png(s.grab(), os.path.join(s.evidence_dir, f"no-picture-{name}-{arch}.png"))
+        shot = os.path.join(s.evidence_dir, f"no-picture-{name}-{arch}.png")
+        s.grab().save(shot)
         raise RuntimeError(f"{name} {arch}: no correct picture within {START_TIMEOUT:.0f} s; "
                            f"the screen is in {shot}")
     shown = raw_clock()
@@ -267,7 +304,7 @@ def one_run(s, pictures, name, exe, arch, grip, idle_s, steps):
     # XTest keys go to whichever window has the focus, and right after the
     # first picture that need not be this one yet.
     s.shown_window(proc)
-    s.key("alt+F4")
+    s.alt_f4()
     try:
         out["exit"] = s.wait_exit(proc, 10)
     except AssertionError:

@@ -45,8 +45,8 @@ def main():
     exes = {(name, arch): os.path.join(args.builds, arch, path)
             for arch in ("win32", "win64")
             for name, path in zip(NAMES, ("gltriangles.exe", "bench/baseline.exe"))}
-    probe = Tree(os.path.join(args.builds, "win64")).check
-    for exe in [*exes.values(), probe]:
+    check = Tree(os.path.join(args.builds, "win64")).check
+    for exe in [*exes.values(), check]:
         if not os.path.exists(exe):
             sys.exit(f"missing {exe}: build the presets win32 and win64 first")
 
@@ -57,14 +57,14 @@ def main():
     keep = os.path.join(args.builds, "bench-kept")  # Wine's log, and screens on failure
     lock = lock_prefix(args.prefix)  # first: another bench may be writing there
     shutil.rmtree(keep, ignore_errors=True)
-    with lock, BenchSession(keep, probe, args.prefix) as s:
-        s.probe("dragfull")  # show the contents while sizing, as Windows does
+    with lock, BenchSession(keep, check, args.prefix) as s:
+        s.query("dragfull")  # show the contents while sizing, as Windows does
         # Both windows have the same geometry: take it from the program, in
         # an unmeasured launch that also warms the caches.
         proc = s.launch(exes[("gltriangles", full)])
         win = s.shown_window(proc, hit_tests=True)
         pictures = Pictures(s, win)
-        s.key("alt+F4")
+        s.alt_f4()
         s.wait_exit(proc)
         ox, oy = s.desktop()[:2]
         grip = (win["grip"][0] + ox, win["grip"][1] + oy)

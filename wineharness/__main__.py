@@ -1,15 +1,17 @@
 """python3 -m wineharness prefix | display | run TREE | trace TREE [--raw]
 (the prefix for CTest, scripts/run.sh and scripts/trace.sh)"""
 
+import contextlib
 import os
 import signal
 import sys
 
+from PIL import Image
+
 from . import diagnose, timeline
-from .oracle import require_picture
-from .prefix import PREFIX, ROOT, Tree, end_leftovers, lock_prefix, make_prefix, run_on_display
-from .session import Session, save_png
-from .wait import wait_for
+from .prefix import (FAILED, PREFIX, ROOT, WRONG_PICTURE, Tree, end_leftovers, lock_prefix,
+                     make_prefix, run_on_display, windows_path)
+from .session import Session
 
 
 def prefix():
@@ -25,10 +27,11 @@ def prefix():
 
 
 def run(tree):
-    """TREE's exe on your DISPLAY if set; otherwise until it is painted, then
-    saves build/screenshot.png, judges it, closes it with Alt+F4 and returns
-    its exit status, or non-zero if the picture was wrong. Where the run
-    fails, Wine's errors from it and the cause they name follow."""
+    """TREE's exe on your DISPLAY if set; otherwise the check program's run
+    (check.cpp): it judges the first picture and keeps it, which is saved as
+    build/screenshot.png, closes the exe with Alt+F4 and exits with its
+    status, or non-zero if the picture was wrong. Where the run fails,
+    Wine's errors from it and the cause they name follow."""
     tree = Tree(tree)
     exe, arch = tree.exe, tree.arch
     evidence = os.path.join(ROOT, "build", "run")
@@ -45,34 +48,22 @@ def run(tree):
     with lock_prefix():
         with Session(evidence, tree.check) as s:
             since = os.path.getsize(s.log.name)
-            app = s.start(exe)
-            painted = False
+            seen = os.path.join(evidence, "seen.bmp")
+            with contextlib.suppress(FileNotFoundError):  # an earlier run's
+                os.remove(seen)
+            check = s.start(tree.check, "run", windows_path(exe), windows_path(seen), out=None)
             try:
-                win = s.shown_window(app)
-                last = []  # the last grab, if any grab worked
-
-                def attempt():
-                    last[:] = [s.grab()]
-                    return require_picture(last[0], win, win)
-                try:
-                    wait_for(attempt, "the picture")
-                    wrong, painted = None, True
-                except AssertionError as failure:
-                    wrong = failure
-                if last:
-                    path = save_png(last[0], os.path.join(ROOT, "build", "screenshot.png"),
-                                    win["window"])
-                    print(f"Screenshot saved to {path}")
-                if wrong:
-                    print(f"the picture is wrong: {wrong}", file=sys.stderr)
-                s.key("alt+F4")
-                status = s.wait_exit(app)
-                print(f"gltriangles.exe exited with status {status}")
-            except AssertionError as failure:  # no window, or one that would not close
-                print(f"gltriangles.exe: {failure}", file=sys.stderr)
-                status, wrong = None, failure
-        diagnose.explain(s.log.name, since, arch, status != 0 or wrong is not None, painted)
-    return status if not wrong else status or 1
+                status = s.wait_exit(check, 120)
+            except AssertionError as failure:
+                print(f"check run: {failure}", file=sys.stderr)
+                status = FAILED
+            if os.path.exists(seen):
+                shot = os.path.join(ROOT, "build", "screenshot.png")
+                Image.open(seen).save(shot)
+                print(f"Screenshot saved to {shot}")
+        diagnose.explain(s.log.name, since, arch, status != 0,
+                         status not in (WRONG_PICTURE, FAILED))
+    return 1 if status in (WRONG_PICTURE, FAILED) else status
 
 
 if __name__ == "__main__":

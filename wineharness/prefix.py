@@ -69,13 +69,19 @@ class Tree:
     check program, and the architecture they are built for."""
 
     def __init__(self, path):
-        self.path = path
-        self.exe = os.path.join(path, "gltriangles.exe")
-        self.check = os.path.join(path, "wineharness", "probe.exe")
+        self.path = os.path.abspath(path)
+        self.exe = os.path.join(self.path, "gltriangles.exe")
+        self.check = os.path.join(self.path, "wineharness", "check.exe")
 
     @property
     def arch(self):
         return arch(self.exe)
+
+
+# What `check run` and `check story` exit with when not with the exe's
+# status (check.cpp): the picture was wrong (the exe closed all the same);
+# no window, a step that did not happen, or no exit. They say why on stdout.
+WRONG_PICTURE, FAILED = 124, 125
 
 
 def pe_links(exe):

@@ -1,7 +1,7 @@
 """A Wine session on a private Xvfb. It locks the prefix, ends what a killed
 run left behind, makes the prefix if need be, starts Xvfb and one wineserver,
-and on exit ends everything it started. python3-xlib drives X; Pillow holds
-the pixels; the probe answers what X cannot show."""
+and on exit ends everything it started. The check program (check.cpp)
+drives the exe and judges it, and answers what X cannot show."""
 
 import contextlib
 import os
@@ -10,22 +10,10 @@ import subprocess
 import sys
 import tempfile
 
-from PIL import Image
-from Xlib import X, XK, display as xdisplay
-from Xlib.ext import xtest
-
 from . import diagnose
 from .prefix import (PREFIX, SERVER, end_leftovers, loader, lock_prefix, make_prefix,
                      process_id, stop_server, wine_env)
 from .wait import NotYet, wait_for
-
-
-def save_png(image, path, box=None):
-    """Saves IMAGE, or its part BOX (x, y, w, h), as a PNG file at PATH."""
-    x, y, w, h = box or (0, 0, *image.size)
-    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
-    image.crop((x, y, x + w, y + h)).save(path)
-    return path
 
 
 class Session:
@@ -34,12 +22,12 @@ class Session:
     a picture that was never drawn shows grey, not by chance the right
     colours."""
 
-    def __init__(self, evidence_dir, probe, prefix=PREFIX, grey_unwritten_memory=True,
+    def __init__(self, evidence_dir, check, prefix=PREFIX, grey_unwritten_memory=True,
                  xvfb_args=()):
-        self.evidence_dir, self.probe_exe = os.path.abspath(evidence_dir), probe
+        self.evidence_dir, self.check_exe = os.path.abspath(evidence_dir), check
         self.prefix, self.grey = prefix, grey_unwritten_memory
         self.xvfb_args = list(xvfb_args)
-        self.procs, self.geometry = [], None
+        self.procs = []
 
     def __enter__(self):
         os.makedirs(self.evidence_dir, exist_ok=True)
@@ -66,7 +54,6 @@ class Session:
             self.env = wine_env(self.prefix, DISPLAY=display)
             if self.grey:
                 self.env["MALLOC_PERTURB_"] = "85"  # new blocks start as 0xAA
-            self.x = xdisplay.Display(display)
             self.keep_server_running()
         except BaseException:
             self.__exit__()
@@ -79,8 +66,6 @@ class Session:
         try:
             self.end_launches()
             stop_server(self.prefix)  # Wine's desktop first, before its X server goes
-            if hasattr(self, "x"):
-                self.x.close()
             if hasattr(self, "xvfb"):
                 self.xvfb.terminate()
                 self.xvfb.wait()
@@ -106,11 +91,10 @@ class Session:
         if left:
             stop_server(self.prefix)
             self.keep_server_running()
-            self.geometry = None
 
     def keep_server_running(self):
         """One wineserver for the whole session: without this it exits a few
-        seconds after the last Wine process, and a probe started just then
+        seconds after the last Wine process, and a program started just then
         can find it going away."""
         subprocess.run([SERVER, "-p"], env=self.env, check=True)
 
@@ -137,13 +121,14 @@ class Session:
                           "the active main window", 40.0, hit_tests, app)
 
     # --- processes -------------------------------------------------------
-    def start(self, *argv, log=None, **env):
-        """ARGV... under Wine in the background, with ENV added and its
-        output and Wine's log to LOG (the session's log by default)."""
+    def start(self, *argv, log=None, out=0, cwd=None, **env):
+        """ARGV... under Wine in the background, in CWD, with ENV added and
+        Wine's log to LOG (the session's log by default), and its output too
+        unless OUT says where (None: ours)."""
         log = log or self.log
         since = os.path.getsize(log.name)
         proc = subprocess.Popen([loader(argv[0]), *argv], env=dict(self.env, **env),
-                                stdout=log, stderr=log)
+                                stdout=log if out == 0 else out, stderr=log, cwd=cwd)
         proc.log, proc.since = log.name, since  # where its run's lines begin
         self.procs.append(proc)
         return proc
@@ -161,12 +146,12 @@ class Session:
             raise AssertionError(f"the process (pid {proc.pid}) was still running "
                                  f"{timeout:.0f} s later") from None
 
-    def probe(self, *args):
-        """The probe's "key value" lines as a dict, or None when it says
+    def query(self, *args):
+        """The check program's "key value" lines as a dict, or None when it says
         that what was asked for is not there (exit status 3)."""
         for start in (1, 2):
             with tempfile.TemporaryFile("w+") as out, tempfile.NamedTemporaryFile("w+") as err:
-                status = subprocess.run([loader(self.probe_exe), self.probe_exe, *args], env=self.env,
+                status = subprocess.run([loader(self.check_exe), self.check_exe, *args], env=self.env,
                                         stdout=out, stderr=err, timeout=60).returncode
                 out.seek(0)
                 lines = out.read().splitlines()
@@ -175,27 +160,27 @@ class Session:
                 self.log.write(err.read())  # only its own lines decide; the log keeps them too
                 self.log.flush()
             # Now and then Wine's loader finds the shared user data page taken
-            # and exits 1 before the probe runs (seen once in thousands of
+            # and exits 1 before the check program runs (seen once in thousands of
             # starts): that start alone is tried again.
             taken = [line for line in said if "failed to map the shared user data" in line]
             if status != 1 or not taken or start == 2:
                 break
-            print(f"probe {' '.join(args)}: starting it once more, as Wine's loader gave up on "
+            print(f"check {' '.join(args)}: starting it once more, as Wine's loader gave up on "
                   f"it: {taken[0]}", file=sys.stderr)
         if status == 3:
             return None
         if status != 0:
-            raise RuntimeError(f"probe {' '.join(args)} exited with status {status}"
+            raise RuntimeError(f"check {' '.join(args)} exited with status {status}"
                                f"{' at both starts' if start == 2 else ''}; its errors: "
                                f"{' | '.join(said) or 'none'} (Wine's log: {self.log.name})")
         return dict((line.split(" ", 1) + [""])[:2] for line in lines)
 
     def window(self, hit_tests=False):
-        """The main window as the probe sees it: a number as an int, several
+        """The main window as the check program sees it: a number as an int, several
         as a tuple of ints. With hit_tests, also where its caption buttons
         and sizing corner are, found by a hundred or more WM_NCHITTEST
         messages."""
-        info = self.probe("window", *(("hittests",) if hit_tests else ()))
+        info = self.query("window", *(("hittests",) if hit_tests else ()))
         if info is None:
             raise NotYet("no window of class MinimalApp with the expected title")
 
@@ -203,55 +188,3 @@ class Session:
             values = tuple(int(n, 0) for n in text.split())
             return values[0] if len(values) == 1 else values
         return {key: numbers(value) for key, value in info.items()}
-
-    # --- screen and input --------------------------------------------------
-    def desktop(self):
-        """Where the Wine desktop window sits on the X screen: x, y, w, h."""
-        if self.geometry is None:
-            root = self.x.screen().root
-            for child in root.query_tree().children:
-                # "Default - Wine desktop" in Wine 8, "Wine Desktop" in Wine 10
-                if (child.get_wm_name() or "").lower().endswith("wine desktop"):
-                    g = child.get_geometry()
-                    at = child.translate_coords(root, 0, 0)
-                    self.geometry = (-at.x, -at.y, g.width, g.height)
-            if self.geometry is None:
-                raise NotYet("no Wine desktop window on the X screen")
-        return self.geometry
-
-    def grab(self):
-        """The Wine desktop as the X server shows it (without the pointer), as
-        an RGB image whose (x, y) are Win32 screen coordinates."""
-        x, y, w, h = self.desktop()
-        raw = self.x.screen().root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF)
-        return Image.frombytes("RGB", (w, h), raw.data, "raw", "BGRX")
-
-    def send_input(self, kind, detail=0, **where):
-        """One X input event through XTest, as if from a real device."""
-        xtest.fake_input(self.x, kind, detail, **where)
-        self.x.sync()
-
-    def move(self, x, y):
-        ox, oy = self.desktop()[:2]
-        self.send_input(X.MotionNotify, x=ox + x, y=oy + y)
-
-    def click(self, x, y):
-        self.press(x, y)
-        self.release()
-
-    def press(self, x, y):
-        self.move(x, y)
-        self.send_input(X.ButtonPress, 1)
-
-    def release(self):
-        self.send_input(X.ButtonRelease, 1)
-
-    def key(self, chord):
-        """A chord such as "alt+F4" or "Return"."""
-        names = {"alt": "Alt_L", "ctrl": "Control_L", "shift": "Shift_L"}
-        codes = [self.x.keysym_to_keycode(XK.string_to_keysym(names.get(k, k)))
-                 for k in chord.split("+")]
-        for code in codes:
-            self.send_input(X.KeyPress, code)
-        for code in reversed(codes):
-            self.send_input(X.KeyRelease, code)

@@ -8,10 +8,8 @@ from collections import namedtuple
 from types import SimpleNamespace
 
 from . import diagnose
-from .oracle import require_picture
-from .prefix import ROOT, WINE64, Tree, lock_prefix, pe_header, run_on_display
+from .prefix import FAILED, ROOT, WINE64, Tree, lock_prefix, pe_header, run_on_display, windows_path
 from .session import Session
-from .wait import wait_for
 
 # opengl: the float arguments, which relay cannot show; loaddll: where the
 # exe was loaded, which need not be where its header asks to be.
@@ -179,38 +177,26 @@ def relay_only_the_exe(exe, env):  # the four DLLs, and only calls that EXE make
 
 
 def story(s, exe, log):
-    """The e2e suite's story with Wine's log to LOG; returns the exit status."""
+    """The check program's story (check.cpp), with Wine's log to LOG and a
+    wrong picture to the session's folder; returns the exe's exit status."""
     relay_only_the_exe(exe, s.env)
-    app = s.start(exe, log=log, WINEDEBUG=DEBUG)
-    s.shown_window(app)
-    win = s.window(hit_tests=True)
-    wait_for(lambda: require_picture(s.grab(), win, win), "the first picture")
-    s.probe("dragfull")
-    # The drag first: in Wine 10 a drag just after a restore gets no mouse input.
-    s.press(*win["grip"])
-    try:  # a drag that times out must not leave the button held for what comes next
-        s.move(win["grip"][0] + 30, win["grip"][1] + 20)
-        grown = (*win["window"][:2], win["window"][2] + 30, win["window"][3] + 20)
-        s.until(lambda w: w["window"] == grown, "the drag")
-    finally:
-        s.release()
-    s.until(lambda w: w["movesize"] == 0, "the end of the sizing loop")
-    win = s.window(hit_tests=True)
-    s.click(*win["maxbutton"])
-    s.until(lambda w: w["state"] == (1, 0, 1), "the window to be maximised")
-    s.click(*s.window(hit_tests=True)["maxbutton"])
-    s.until(lambda w: w["window"] == win["window"], "the window to be restored")
-    s.click(*win["minbutton"])
-    s.until(lambda w: w["state"] == (1, 1, 0), "the window to be minimised")
-    s.click(*s.window(hit_tests=True)["minbutton"])  # a minimised window's restore button
-    s.until(lambda w: w["window"] == win["window"], "the window to be restored")
-    s.click(*win["closebutton"])
-    return s.wait_exit(app)
+    check = s.start(s.check_exe, "story", windows_path(exe), log=log, out=None,
+                    cwd=s.evidence_dir, WINEDEBUG=DEBUG)
+    status = s.wait_exit(check, 300)
+    if status == FAILED:
+        raise AssertionError("the story stopped where the check program's line says")
+    return status
 
 
-def read_log(path):
+def read_log(path, exe):
+    """The lines of EXE's own process in the log at PATH: the check program
+    that drives it logs there too, and its calls come from the same address."""
     with open(path, errors="replace") as f:
-        return f.readlines()
+        lines = f.readlines()
+    name = "\\\\" + os.path.basename(exe).lower()
+    pid = next((line.split(":")[0] for line in lines
+                if (m := LOADED.search(line)) and m["path"].lower().endswith(name)), None)
+    return [line for line in lines if line.startswith(f"{pid}:")]
 
 
 def main(tree, raw=False):
@@ -236,7 +222,7 @@ def main(tree, raw=False):
             diagnose.explain(path, 0, arch, True)
             print(f"Wine's whole log: {path}")
             return 1 if status is None else status
-        lines = read_log(path)
+        lines = read_log(path, exe)
         steps = fold(timeline(lines, image_of(exe, lines)))
         for number, step in enumerate(steps, 1):
             print(f"{number:4}  {'  ' * step.depth}{step.text}")

@@ -64,7 +64,7 @@ def test_trace(built, request, copy):
     with open(path, "w") as log:
         status = timeline.story(case.s, exe, log)
     assert status == 0
-    lines = timeline.read_log(path)
+    lines = timeline.read_log(path, exe)
     image = timeline.image_of(exe, lines)
     if copy == "moved":
         assert image.start != SHARED_DATA, f"{exe} was loaded at its own base {SHARED_DATA:#x}"

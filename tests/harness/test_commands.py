@@ -12,13 +12,14 @@ from collections import namedtuple
 
 import pytest
 
-from wineharness import __main__ as harness, diagnose, prefix, timeline, wait
+from PIL import Image
+
+from wineharness import __main__ as harness, diagnose, prefix, timeline
 from test_diagnosis import FALLBACK, NO_GL, NO_GLU, check
 
 # What Wine logs, whether a window comes and with which picture, and the
 # exe's exit status (where it gets as far as exiting).
 Outcome = namedtuple("Outcome", "log window picture status")
-WIN = {"window": (0, 0, 400, 150), "client": (4, 23, 392, 123)}
 LOADED = ('0024:trace:loaddll:build_module Loaded L"Z:\\\\work\\\\gltriangles.exe" at 00400000: '
           'native')
 LIVE = "0024:err:module:another run's live log\n"
@@ -77,19 +78,24 @@ class StandIn:
             self.play(log)
             return self.outcome.status
 
-    def story(self, s, exe, log):  # the trace's, cut to what can go wrong
-        s.start(exe, log=log)
-        s.shown_window(None)
-        wait.wait_for(lambda: require_picture(s.grab(), WIN, WIN), "the first picture", 0)
-        return s.wait_exit(None)
+    def check(self, mode, *paths):
+        """The check program's exit status in MODE (check.cpp), having
+        written what it saw where `run` asks."""
+        if not self.outcome.window:
+            return prefix.FAILED
+        if mode == "run":
+            Image.new("RGB", (392, 123), (255, 0, 0)).save(paths[1][2:].replace("\\", "/"))
+        if self.outcome.picture != "right":
+            return prefix.WRONG_PICTURE if mode == "run" else prefix.FAILED
+        return self.outcome.status
 
 
 class Session:
     """The stand-in's session, which takes the prefix's lock itself, as the
     real one does."""
 
-    def __init__(self, wine, evidence_dir, probe):
-        self.wine, self.evidence_dir = wine, evidence_dir
+    def __init__(self, wine, evidence_dir, check):
+        self.wine, self.evidence_dir, self.check_exe, self.env = wine, evidence_dir, check, {}
 
     def __enter__(self):
         self.lock = self.wine.lock_prefix()
@@ -101,28 +107,12 @@ class Session:
         self.log.close()
         self.lock.__exit__(*exc)
 
-    def start(self, exe, log=None, **env):
+    def start(self, check, *args, log=None, out=0, cwd=None, **env):
         self.wine.play(log or self.log)
+        return args
 
-    def shown_window(self, app):
-        if not self.wine.outcome.window:
-            raise AssertionError("the exe exited with status 1 before the active main window")
-        return WIN
-
-    def grab(self):
-        return self.wine.outcome.picture
-
-    def key(self, chord):
-        pass
-
-    def wait_exit(self, app):
-        return self.wine.outcome.status
-
-
-def require_picture(shot, win, creation):
-    if shot != "right":
-        raise wait.NotYet("the triangles are not there")
-    return shot
+    def wait_exit(self, args, timeout):
+        return self.wine.check(*args)
 
 
 def ended(root, command, on_display, outcome):
@@ -144,10 +134,7 @@ def ended(root, command, on_display, outcome):
                 mp.setattr(module, name, value)
         mp.setattr(prefix, "arch", lambda exe: "win32")
         mp.setattr(timeline, "pe_header", lambda exe: ("win32", 0x400000, 0x10000))
-        mp.setattr(timeline, "story", wine.story)
-        mp.setattr(harness, "require_picture", require_picture)
-        mp.setattr(harness, "wait_for", lambda attempt, what: wait.wait_for(attempt, what, 0))
-        mp.setattr(harness, "save_png", lambda image, path, box: path)
+        mp.setattr(timeline, "relay_only_the_exe", lambda exe, env: None)
         mp.setattr(diagnose, "errors", wine.errors)
         if on_display:
             mp.setenv("DISPLAY", ":57")

@@ -17,7 +17,7 @@ def test_exit_before_window(tmp_path, monkeypatch):
                     + " 'a plain line' >&2\nexit 7\n")
     wine.chmod(0o755)
     monkeypatch.setattr(session, "loader", lambda exe: str(wine))
-    s = session.Session(tmp_path, "probe.exe")
+    s = session.Session(tmp_path, "check.exe")
     s.env = dict(os.environ)
     with open(tmp_path / "wine.log", "w") as s.log:
         s.log.write(BEFORE + "\n")

@@ -2,17 +2,24 @@
 // the same Windows (or Wine prefix), and judges what it shows. One run, one
 // case; exit status 0 means the case passed.
 //
-//   probe check CASE EXE FAULTDLL   one case (see kCases); what a failure
+//   check check CASE EXE FAULTDLL   one case (see Check); what a failure
 //                                   leaves goes to the working directory
-//   probe window [hittests]   the main window: rectangles, styles, state and,
+//   check run EXE BMP   run.sh's run: the first picture judged and kept as
+//                       BMP, then Alt+F4; exits with the exe's status, or
+//                       kWrongPicture or kFailed, with a line saying why
+//   check story EXE     trace.sh's story: first picture, drag, maximise and
+//                       restore, minimise and restore, close button; exits
+//                       with the exe's status, or kFailed
+//   check window [hittests]   the main window: rectangles, styles, state and,
 //                             with hittests, the screen points of its caption
 //                             buttons and sizing corner, found with
 //                             WM_NCHITTEST (a hundred or more messages to the
 //                             window, slow where the exe is emulated)
-//   probe dragfull            turn on "show window contents while dragging",
+//   check dragfull            turn on "show window contents while dragging",
 //                             as a Windows desktop has it by default
 //
-// Exit status 3 means "not there (yet)", so the host can poll.
+// For the queries, exit status 3 means "not there (yet)", so the host can
+// poll; the bench asks them.
 //
 // DPI: a case makes this process DPI-aware (system-aware, SetProcessDPIAware).
 // At 150 % the platform stretches the exe's window, which declares no
@@ -202,13 +209,11 @@ void ExpectedIcon(int w, int h, COLORREF* colours, bool* opaque)
     ReleaseDC(NULL, screen);
 }
 
-int DragFullWindows()
+bool DragFullWindows()
 {
-    if (!SystemParametersInfoA(SPI_SETDRAGFULLWINDOWS, TRUE, NULL, SPIF_SENDCHANGE)) return 1;
     BOOL on = FALSE;
-    SystemParametersInfoA(SPI_GETDRAGFULLWINDOWS, 0, &on, 0);
-    printf("dragfull %d\n", on ? 1 : 0);
-    return on ? 0 : 1;
+    return SystemParametersInfoA(SPI_SETDRAGFULLWINDOWS, TRUE, NULL, SPIF_SENDCHANGE) &&
+           SystemParametersInfoA(SPI_GETDRAGFULLWINDOWS, 0, &on, 0) && on;
 }
 
 // --- the checks -------------------------------------------------------------
@@ -315,14 +320,20 @@ bool Launch(const char* exe, int show, App* app)
     return true;
 }
 
-bool ExitsWith(const App& app, DWORD want)
+// Waits for the exe to exit, into STATUS.
+bool Exits(const App& app, DWORD* status)
 {
     if (WaitForSingleObject(app.pi.hProcess, 20000) != WAIT_OBJECT_0) {
         return Fail("the exe was still running 20 s later", Look(app.hwnd));
     }
+    return GetExitCodeProcess(app.pi.hProcess, status) != FALSE;
+}
+
+bool ExitsWith(const App& app, DWORD want)
+{
     DWORD status = 0;
-    GetExitCodeProcess(app.pi.hProcess, &status);
-    return status == want || Fail("the exe exited with %lu, expected %lu", status, want);
+    return Exits(app, &status) &&
+           (status == want || Fail("the exe exited with %lu, expected %lu", status, want));
 }
 
 // --- the screen -------------------------------------------------------------
@@ -472,8 +483,9 @@ bool ColourAt(double px, double py, const Vertex t[6], DWORD* colour)
 }
 
 // Waits for the client area to show the scene, every pixel of it judged but
-// those near an edge; on time out keeps what it saw as CASE-seen.bmp.
-bool PictureRight(const App& app, const char* what)
+// those near an edge; keeps what it saw last as KEEP if given, else on time
+// out as CASE-seen.bmp.
+bool PictureRight(const App& app, const char* what, const char* keep = NULL)
 {
     Shot shot = {0, 0, NULL, NULL};
     char failure[300] = "no picture could be read from the screen";
@@ -509,10 +521,10 @@ bool PictureRight(const App& app, const char* what)
         }
         return wrong == 0;
     }, 10000);
+    char path[MAX_PATH];
+    snprintf(path, sizeof path, keep != NULL ? "%s" : "%s-seen.bmp", keep != NULL ? keep : gCase);
+    if ((keep != NULL || !right) && shot.bitmap != NULL) SaveBmp(shot, path);
     if (!right && shot.bitmap != NULL) {
-        char path[64];
-        snprintf(path, sizeof path, "%s-seen.bmp", gCase);
-        SaveBmp(shot, path);
         Fail("%s is wrong: %s (scene %dx%d, tolerance %d, edge margin %g px); kept %s", what,
              failure, app.w0, app.h0, kTolerance, kEdgeMargin * gScale, path);
     } else if (!right) {
@@ -568,9 +580,12 @@ bool ClickButton(HWND hwnd, LRESULT code, const char* name)
     RECT wr;
     GetWindowRect(hwnd, &wr);
     Button b = {name, code, -1, -1, {0, 0}};
-    if (FindButtons(hwnd, &b, 1, wr, CaptionY(hwnd)) == 0) {
-        return Fail("no %s on the caption (WM_NCHITTEST never answers %ld)", name,
-                    static_cast<long>(code));
+    const int captionY = CaptionY(hwnd);
+    if (FindButtons(hwnd, &b, 1, wr, captionY) == 0) {
+        char what[100];
+        snprintf(what, sizeof what, "no %s at y %d (WM_NCHITTEST never answers %ld)", name,
+                 captionY, static_cast<long>(code));
+        return Fail(what, Look(hwnd));
     }
     const int x = static_cast<int>(b.at.x);
     const int y = static_cast<int>(b.at.y);
@@ -580,7 +595,8 @@ bool ClickButton(HWND hwnd, LRESULT code, const char* name)
     return true;
 }
 
-bool Until(const App& app, bool (*condition)(const Seen&), const char* what)
+template <typename F>
+bool Until(const App& app, F condition, const char* what)
 {
     Seen s = Look(app.hwnd);
     return WaitFor([&] {
@@ -591,11 +607,11 @@ bool Until(const App& app, bool (*condition)(const Seen&), const char* what)
 
 bool Normal(const Seen& s) { return s.visible && !s.iconic && !s.zoomed; }
 
-// Normal and back where it was created: the state changes before the place.
-bool Restored(const Seen& s)
+// Normal and back at R: the state changes before the place.
+bool RestoredTo(const App& app, const RECT& r)
 {
-    return Normal(s) && s.window.left == 0 && s.window.top == 0 &&
-           s.window.right == Scaled(400) && s.window.bottom == Scaled(150);
+    return Until(app, [&](const Seen& s) { return Normal(s) && EqualRect(&s.window, &r); },
+                 "not restored");
 }
 
 // --- the cases ------------------------------------------------------------
@@ -628,13 +644,24 @@ bool CheckWindow(const char* exe, int show, bool picture)
            (!picture || PictureRight(app, "the first picture"));
 }
 
-bool CheckMaximise(const char* exe)
+void AltF4()
 {
-    App app;
-    if (!Launch(exe, -1, &app) || !PictureRight(app, "the first picture")) return false;
+    Key(VK_MENU, false);
+    Key(VK_F4, false);
+    Key(VK_F4, true);
+    Key(VK_MENU, true);
+}
+
+// Maximises with the caption button and restores with it, the picture
+// right each time; false once anything is not.
+bool MaximiseAndRestore(const App& app)
+{
     const Seen before = Look(app.hwnd);
     if (!ClickButton(app.hwnd, HTMAXBUTTON, "maximise button") ||
-        !Until(app, [](const Seen& s) { return s.visible && s.zoomed; }, "not maximised") ||
+        // The state changes before the place, where the restore button is.
+        !Until(app, [&](const Seen& s) {
+            return s.visible && s.zoomed && !EqualRect(&s.window, &before.window);
+        }, "not maximised") ||
         !PictureRight(app, "the maximised picture")) {
         return false;
     }
@@ -644,28 +671,30 @@ bool CheckMaximise(const char* exe)
         return Fail("the maximised client area is not bigger", big);
     }
     return ClickButton(app.hwnd, HTMAXBUTTON, "restore button") &&
-           Until(app, Restored, "not restored") && WindowRight(app) &&
-           PictureRight(app, "the restored picture");
+           RestoredTo(app, before.window) && PictureRight(app, "the restored picture");
 }
 
-bool CheckMinimise(const char* exe)
+bool MinimiseAndRestore(const App& app)
 {
-    App app;
-    return Launch(exe, -1, &app) && ClickButton(app.hwnd, HTMINBUTTON, "minimise button") &&
-           Until(app, [](const Seen& s) { return s.visible && s.iconic; }, "not minimised") &&
+    const RECT before = Look(app.hwnd).window;
+    return ClickButton(app.hwnd, HTMINBUTTON, "minimise button") &&
+           Until(app, [&](const Seen& s) {
+               return s.visible && s.iconic && !EqualRect(&s.window, &before);
+           }, "not minimised") &&
            (!Exited(app) || Fail("the exe exited when minimised")) &&
            // A minimised window's restore button.
-           ClickButton(app.hwnd, HTMINBUTTON, "restore button") &&
-           Until(app, Restored, "not restored") && (!Exited(app) || Fail("the exe exited")) &&
-           WindowRight(app) && PictureRight(app, "the picture after minimising and restoring");
+           ClickButton(app.hwnd, HTMINBUTTON, "restore button") && RestoredTo(app, before) &&
+           (!Exited(app) || Fail("the exe exited")) &&
+           PictureRight(app, "the picture after minimising and restoring");
 }
 
-bool CheckDrag(const char* exe)
+// Drags the sizing corner by each of the COUNT offsets in STEPS, the
+// button held all through, the picture right at each step; the button goes
+// up whatever happens.
+bool Drag(const App& app, const int (*steps)[2], int count)
 {
-    App app;
     POINT grip;
-    if (!Launch(exe, -1, &app)) return false;
-    if (DragFullWindows() != 0) return Fail("cannot turn on showing contents while dragging");
+    if (!DragFullWindows()) return Fail("cannot turn on showing contents while dragging");
     if (!FindGrip(app.hwnd, &grip)) return Fail("no sizing corner (HTBOTTOMRIGHT) found");
     const RECT w = Look(app.hwnd).window;
     const int x = static_cast<int>(grip.x);
@@ -675,9 +704,8 @@ bool CheckDrag(const char* exe)
     // A move before the sizing loop has begun is not a drag, and the loop
     // would wait for the next one.
     bool ok = Until(app, [](const Seen& s) { return s.sizing; }, "no sizing loop on the corner");
-    const int steps[][2] = {{40, 20}, {150, 90}, {330, 260}, {100, 10}, {-60, -25}};
-    for (const auto& d : steps) {
-        if (!ok) break;
+    for (int i = 0; ok && i < count; ++i) {
+        const int* d = steps[i];
         char what[100];
         snprintf(what, sizeof what, "the picture while dragging by %+d, %+d", d[0], d[1]);
         Seen s = Look(app.hwnd);
@@ -695,15 +723,32 @@ bool CheckDrag(const char* exe)
     return ok && Until(app, [](const Seen& s) { return !s.sizing; }, "the sizing loop goes on");
 }
 
+bool CheckMaximise(const char* exe)
+{
+    App app;
+    return Launch(exe, -1, &app) && PictureRight(app, "the first picture") &&
+           MaximiseAndRestore(app) && WindowRight(app);
+}
+
+bool CheckMinimise(const char* exe)
+{
+    App app;
+    return Launch(exe, -1, &app) && MinimiseAndRestore(app) && WindowRight(app);
+}
+
+bool CheckDrag(const char* exe)
+{
+    App app;
+    const int steps[][2] = {{40, 20}, {150, 90}, {330, 260}, {100, 10}, {-60, -25}};
+    return Launch(exe, -1, &app) && Drag(app, steps, 5);
+}
+
 bool CheckClose(const char* exe, bool altF4)
 {
     App app;
     if (!Launch(exe, -1, &app)) return false;
     if (altF4) {
-        Key(VK_MENU, false);
-        Key(VK_F4, false);
-        Key(VK_F4, true);
-        Key(VK_MENU, true);
+        AltF4();
     } else if (!ClickButton(app.hwnd, HTCLOSE, "close button")) {
         return false;
     }
@@ -818,13 +863,28 @@ bool CheckRefused(const char* exe, const char* fault, const char* cause, const c
     return ExitsWith(app, 1);
 }
 
-int Check(const char* name, const char* exe, const char* fault)
+void Begin(const char* name)
 {
     gCase = name;
     SetProcessDPIAware();
     HDC screen = GetDC(NULL);
     gScale = GetDeviceCaps(screen, LOGPIXELSY) / 96.0;
     ReleaseDC(NULL, screen);
+}
+
+// A failed run may leave the exe running: the next one must not see it.
+int End(int status)
+{
+    if (gStarted != NULL && WaitForSingleObject(gStarted, 0) == WAIT_TIMEOUT) {
+        TerminateProcess(gStarted, 1);
+        WaitForSingleObject(gStarted, 5000);
+    }
+    return status;
+}
+
+int Check(const char* name, const char* exe, const char* fault)
+{
+    Begin(name);
     bool ok;
     if (strcmp(name, "window") == 0) {
         ok = CheckWindow(exe, -1, false);
@@ -851,16 +911,44 @@ int Check(const char* name, const char* exe, const char* fault)
         ok = CheckRefused(exe, fault, "create",
                           "Error - can't create main window...\rProgram terminated");
     } else {
-        fprintf(stderr, "probe: no case %s\n", name);
+        fprintf(stderr, "check: no case %s\n", name);
         return 2;
     }
-    // A failed case may leave the exe running: the next one must not see it.
-    if (gStarted != NULL && WaitForSingleObject(gStarted, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(gStarted, 1);
-        WaitForSingleObject(gStarted, 5000);
-    }
     if (ok) printf("check.%s: ok (screen scale %g)\n", name, gScale);
-    return ok ? 0 : 1;
+    return End(ok ? 0 : 1);
+}
+
+// What run and story return when not the exe's status.
+const int kWrongPicture = 124;  // the exe was closed all the same
+const int kFailed = 125;        // no window, a step that did not happen, or no exit
+
+// run.sh's run: the first picture, judged and kept as BMP whatever it is,
+// then Alt+F4.
+int Run(const char* exe, const char* bmp)
+{
+    Begin("run");
+    App app;
+    if (!Launch(exe, -1, &app)) return End(kFailed);
+    const bool right = PictureRight(app, "the first picture", bmp);
+    AltF4();
+    DWORD status = 0;
+    if (!Exits(app, &status)) return End(kFailed);
+    printf("gltriangles.exe exited with status %lu\n", status);
+    return right ? static_cast<int>(status) : kWrongPicture;
+}
+
+// trace.sh's story, the life of a window in a few steps. The drag comes
+// first: in Wine 10 a drag just after a restore gets no mouse input.
+int Story(const char* exe)
+{
+    Begin("story");
+    App app;
+    const int grow[][2] = {{30, 20}};
+    DWORD status = 0;
+    const bool ok = Launch(exe, -1, &app) && PictureRight(app, "the first picture") &&
+                    Drag(app, grow, 1) && MaximiseAndRestore(app) && MinimiseAndRestore(app) &&
+                    ClickButton(app.hwnd, HTCLOSE, "close button") && Exits(app, &status);
+    return End(ok ? static_cast<int>(status) : kFailed);
 }
 
 }  // namespace
@@ -871,8 +959,15 @@ int main(int argc, char** argv)
     if (argc == 3 && strcmp(argv[1], "window") == 0 && strcmp(argv[2], "hittests") == 0) {
         return Window(true);
     }
-    if (argc == 2 && strcmp(argv[1], "dragfull") == 0) return DragFullWindows();
+    if (argc == 2 && strcmp(argv[1], "dragfull") == 0) {
+        const bool on = DragFullWindows();
+        printf("dragfull %d\n", on ? 1 : 0);
+        return on ? 0 : 1;
+    }
     if (argc == 5 && strcmp(argv[1], "check") == 0) return Check(argv[2], argv[3], argv[4]);
-    fputs("usage: probe check CASE EXE FAULTDLL | window [hittests] | dragfull\n", stderr);
+    if (argc == 4 && strcmp(argv[1], "run") == 0) return Run(argv[2], argv[3]);
+    if (argc == 3 && strcmp(argv[1], "story") == 0) return Story(argv[2]);
+    fputs("usage: check check CASE EXE FAULTDLL | run EXE BMP | story EXE | window [hittests] | "
+          "dragfull\n", stderr);
     return 2;
 }

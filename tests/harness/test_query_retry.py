@@ -1,5 +1,5 @@
-"""Session.probe's one retry, with a shell script in place of Wine's loader:
-a start is made again only when the probe's own output has the loader's
+"""Session.query's one retry, with a shell script in place of Wine's loader:
+a start is made again only when the check program's own output has the loader's
 line and it exited 1, that is said on stderr, and after two such starts the
 error quotes the line. No Wine, no X."""
 
@@ -11,7 +11,7 @@ from wineharness import session
 LOADER = "wine: failed to map the shared user data: c0000018"
 OTHER = "err:module:import_dll Library foo.dll not found"
 
-# Each start of the probe: (exit status, its stderr lines); what another
+# Each start of the check program: (exit status, its stderr lines); what another
 # process of the session logs meanwhile -> starts made, and the result or
 # what the error must say.
 ROWS = [
@@ -42,18 +42,18 @@ def stand_in(folder, starts, others, log):
     return wine, count
 
 
-def test_probe_retry(tmp_path, monkeypatch, capsys):
+def test_query_retry(tmp_path, monkeypatch, capsys):
     wrong = []
     for i, (starts, others, want_starts, want) in enumerate(ROWS):
         folder = tmp_path / str(i)
         folder.mkdir()
-        s = session.Session(folder, "probe.exe")
+        s = session.Session(folder, "check.exe")
         s.env = dict(os.environ)
         with open(folder / "wine.log", "w") as s.log:
             wine, count = stand_in(folder, starts, others, s.log.name)
             monkeypatch.setattr(session, "loader", lambda exe, wine=wine: str(wine))
             try:
-                got = s.probe("window")
+                got = s.query("window")
             except RuntimeError as failure:
                 got = str(failure)
         made, said = int(count.read_text()), capsys.readouterr().err
@@ -64,6 +64,6 @@ def test_probe_retry(tmp_path, monkeypatch, capsys):
         if not (made == want_starts and right and kept and (LOADER in said) == (made == 2)):
             wrong.append(f"row {i}: starts {starts}, another process logs {others}\n"
                          f"  expected {want_starts} start(s), {want!r}, a note on stderr: "
-                         f"{want_starts == 2}, the probe's stderr in the session's log\n"
+                         f"{want_starts == 2}, the check program's stderr in the session's log\n"
                          f"  got {made} start(s), {got!r}, stderr {said!r}, in the log: {kept}")
     assert not wrong, "\n".join(wrong)
