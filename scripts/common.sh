@@ -22,7 +22,8 @@ interrupted() {  # [DETAIL]
 
 # A module of the tree (MODULE ARGS), run in the current directory by
 # Debian's interpreter, which has Debian's python3-xlib and Pillow. -E keeps
-# the user's PYTHON* settings out, so the tree goes first on the path here.
+# the user's PYTHON* settings out, so the tree goes first on the path here;
+# PYTHONPATH is for the interpreters the harness starts itself (-m, no -E).
 # Not exec: on Ctrl+C the harness ends its Wine and Xvfb quietly, then the
 # script says so. exec_tree_python is for a script's last command and for a
 # background job, whose $! is then the interpreter itself.
@@ -31,10 +32,10 @@ sys.path.insert(0, sys.argv.pop(1))
 del sys.argv[0]
 runpy.run_module(sys.argv[0], run_name="__main__", alter_sys=True)'
 tree_python() {
-    /usr/bin/python3 -E -B -c "$TREE_MAIN" "$root" "$@"
+    PYTHONPATH=$root /usr/bin/python3 -E -B -c "$TREE_MAIN" "$root" "$@"
 }
 exec_tree_python() {
-    exec /usr/bin/python3 -E -B -c "$TREE_MAIN" "$root" "$@"
+    PYTHONPATH=$root exec /usr/bin/python3 -E -B -c "$TREE_MAIN" "$root" "$@"
 }
 
 # The presets test.sh runs, in its order: the host's, then the Windows
