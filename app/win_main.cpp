@@ -34,18 +34,18 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
 
     // Failures exit with 1 so that whoever started us can tell.
     if (!RegisterClassA(&wc)) {
-        MessageBoxA(NULL, "Error - can't register window class...\rProgram terminated",
-                    "Error", MB_ICONERROR);
+        MessageBoxA(NULL, "Error - can't register window class...\rProgram terminated", "Error",
+                    MB_ICONERROR);
         return 1;
     }
 
     // Not yet visible; WM_CREATE sets up the GL surface before this returns.
     HWND hwnd = CreateWindowExA(WS_EX_DLGMODALFRAME, className, windowTitle,
-                                WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
-                                0, 0, 400, 150, NULL, NULL, hInstance, NULL);
+                                WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 400,
+                                150, NULL, NULL, hInstance, NULL);
     if (hwnd == NULL) {
-        MessageBoxA(NULL, "Error - can't create main window...\rProgram terminated",
-                    "Error", MB_ICONERROR);
+        MessageBoxA(NULL, "Error - can't create main window...\rProgram terminated", "Error",
+                    MB_ICONERROR);
         return 1;
     }
 

@@ -57,8 +57,8 @@ void SetupGLSurface(HWND hwnd)
     // the bottom left. The projection is set once: later resizes stretch it.
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
-    gluOrtho2D(0.0, static_cast<GLdouble>(renderState.clientRect.right),
-               0.0, static_cast<GLdouble>(renderState.clientRect.bottom));
+    gluOrtho2D(0.0, static_cast<GLdouble>(renderState.clientRect.right), 0.0,
+               static_cast<GLdouble>(renderState.clientRect.bottom));
     glMatrixMode(GL_MODELVIEW);
 }
 

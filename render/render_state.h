@@ -8,8 +8,8 @@
 struct WindowRenderState {
     RECT clientRect;  // client area at creation; the projection keeps it
     HGLRC hRC;
-    HDC hDC;          // from GetDC, then each BeginPaint: the window's own DC (CS_OWNDC),
-                      // except while it is minimised
+    HDC hDC;  // from GetDC, then each BeginPaint: the window's own DC (CS_OWNDC),
+              // except while it is minimised
 };
 
 extern WindowRenderState renderState;

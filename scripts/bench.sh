@@ -4,17 +4,16 @@
 # Not a test and not run by CI; docs/performance.md explains the figures.
 # Options go to bench/report.py (--runs, --idle, --steps).
 set -eu
-trap 'echo "$0: interrupted" >&2; exit 130' INT  # once what runs has ended itself
-cd "$(dirname "$0")/.."
+# shellcheck source-path=SCRIPTDIR source=common.sh
+. "$(dirname "$0")/common.sh"
+trap interrupted INT
+to_root
 . scripts/host32.sh
 
 ./scripts/deps.sh bench
 host32
-for preset in win32 win64; do
+for preset in $GCC_PRESETS; do
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset"
 done
-# Debian's interpreter, which has Debian's python3-xlib and Pillow; -m finds
-# the harness in the working directory, the source tree. Not exec: on Ctrl+C
-# it ends its Wine and Xvfb quietly, then we say so.
-/usr/bin/python3 -E -B -m bench.report "$@"
+tree_python bench.report "$@"

@@ -1,4 +1,6 @@
-# Sourced by the scripts: can this host run 32-bit (i386) programs?
+# shellcheck shell=sh
+# Sourced by the scripts: can this host run 32-bit (i386) programs, and how
+# does deps.sh make them run where the kernel cannot?
 #
 # host32 decides it once for the whole command, after deps.sh has brought
 # what it can, says so in one line, and exports GLTRIANGLES_HOST32 to every
@@ -43,10 +45,10 @@ host32_write_probe() {
 # It is written under build/ in the source tree, where the scripts run: /tmp
 # may be mounted noexec, and there the probe would say "none" on any host.
 host32_run_probe() {
-    mkdir -p build && probe=$(mktemp build/host32-probe.XXXXXX) || {
+    if ! { mkdir -p build && probe=$(mktemp build/host32-probe.XXXXXX); }; then
         echo "host32.sh: cannot write the i386 probe under $(pwd)/build; run the scripts from a writable source tree" >&2
         return 125
-    }
+    fi
     host32_write_probe "$probe"
     status=0
     env "$@" "$probe" 2>/dev/null || status=$?
@@ -90,4 +92,71 @@ host32() {
     GLTRIANGLES_HOST32_HOW=$how
     GLTRIANGLES_HOST32_SAID=1
     export GLTRIANGLES_HOST32 GLTRIANGLES_HOST32_HOW GLTRIANGLES_HOST32_SAID
+}
+
+# qemu 7.2 spends 0.6 ms on each guest mmap, and a 32-bit Wine start makes 130,000 (8.0 tracks pages in interval trees)
+QEMU_MIN=8
+
+# indextargets lists only the indexes apt has downloaded: none at all where
+# its lists are empty (a fresh image, a cleaned system), so update first.
+# shellcheck disable=SC2016  # apt expands the $(FIELD)s in --format
+host32_add_backports() {
+    has_index() { apt-get indextargets --format '$(RELEASE)' | grep -qx "$1"; }
+    has_index bookworm-backports && return 0
+    [ -n "$updated" ] || apt_update
+    has_index bookworm-backports && return 0
+    mirror=$(apt-get indextargets --format '$(RELEASE) $(REPO_URI)' | sed -n 's/^bookworm //p' | head -1)
+    if [ -z "$mirror" ]; then
+        echo "$0: apt has no Debian 12 (bookworm) mirror in its sources to take bookworm-backports from; add one, or install qemu-user-static 8 or later yourself" >&2
+        exit 1
+    fi
+    echo "deb $mirror bookworm-backports main" |
+        as_root tee /etc/apt/sources.list.d/gltriangles-bookworm-backports.list >/dev/null
+    updated=""
+}
+
+host32_bring_emulator() {
+    qemu=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null | sed 's/^[0-9]*://')
+    if ! [ "${qemu%%.*}" -ge $QEMU_MIN ] 2>/dev/null; then
+        # shellcheck source=/dev/null  # the system's, not the tree's
+        . /etc/os-release
+        from=""
+        if [ "${VERSION_CODENAME:-}" = bookworm ]; then  # its own qemu is 7.2
+            from="-t bookworm-backports"
+            host32_add_backports
+            echo "Taking qemu-user-static from bookworm-backports, for that package only: Debian 12's qemu 7.2 takes about a minute to start each 32-bit Wine process"
+        fi
+        # shellcheck disable=SC2086  # FROM is an option and its value, or nothing
+        apt_install $from qemu-user-static
+    fi
+    # Debian registers no i386 handler on amd64, and nothing does without
+    # systemd. F: the kernel opens the emulator now, so it works in chroots too.
+    binfmt=/proc/sys/fs/binfmt_misc
+    rule=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F'
+    # Only the kernel's refusals are hidden: as_root and sudo say why they fail.
+    status=0
+    as_root sh -c "# register qemu-i386 in binfmt_misc
+        exec 2>/dev/null
+        [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt || exit 3
+        [ ! -e $binfmt/qemu-i386 ] || echo -1 >$binfmt/qemu-i386
+        printf '%s' '$rule' >$binfmt/register || exit 3" || status=$?
+    case $status in
+        0) echo "Registered qemu $(host32_emulator_version) in binfmt_misc for 32-bit programs" ;;
+        3) echo "Could not register an emulator for 32-bit programs: binfmt_misc cannot be mounted or written here (needs root in a machine or privileged container)" >&2 ;;
+        *) echo "Could not register an emulator for 32-bit programs: that needs root or sudo" >&2 ;;
+    esac
+}
+
+# Where this task runs 32-bit programs and the kernel runs no i386 code:
+# brings a current qemu and registers it, unless the user forced an answer
+# with GLTRIANGLES_HOST32 (that only picks a path). Called by deps.sh, after
+# it has chosen its packages; an emulator older than QEMU_MIN is replaced.
+host32_make_possible() {
+    [ -z "${GLTRIANGLES_HOST32:-}" ] && [ "$(host32_probe)" != native ] || return 0
+    [ "$(host32_emulator_version)" -ge $QEMU_MIN ] 2>/dev/null || host32_bring_emulator
+    # None at all is no error: the 64-bit build runs then.
+    found=$(host32_emulator_version)
+    [ -z "$found" ] || need_version qemu $QEMU_MIN "$found" \
+        "older ones take about a minute to start each 32-bit Wine process" \
+        "install qemu-user-static $QEMU_MIN or later, or set GLTRIANGLES_HOST32=none to leave 32-bit programs out"
 }

@@ -7,9 +7,10 @@
 # the window with Alt+F4 and exits with the program's status (non-zero too
 # if the picture was wrong).
 set -eu
-me=$0
-trap 'echo "$me: interrupted" >&2; exit 130' INT
-cd "$(dirname "$0")/.."
+# shellcheck source-path=SCRIPTDIR source=common.sh
+. "$(dirname "$0")/common.sh"
+trap interrupted INT
+to_root
 . scripts/host32.sh
 
 arch=
@@ -44,18 +45,14 @@ if [ "$GLTRIANGLES_HOST32" = none ]; then
     fi
 fi
 arch=${arch:-win32}
-# Debian's interpreter, which has Debian's python3-xlib and Pillow; -m finds
-# the harness in the working directory, the source tree.
-harness="/usr/bin/python3 -E -B -m wineharness"
-[ -z "${DISPLAY:-}" ] || $harness display  # before Wine starts, one line if it cannot open
+[ -z "${DISPLAY:-}" ] || tree_python wineharness display  # before Wine starts, one line if it cannot open
 # The prefix is made while the exe builds. A background job ignores Ctrl+C,
 # so if the build fails or is interrupted it is ended here, with its Wine.
-$harness prefix &
+exec_tree_python wineharness prefix &
 prefix_job=$!
 trap 'kill $prefix_job 2>/dev/null; wait $prefix_job 2>/dev/null || :' EXIT
 cmake --preset "$arch" >/dev/null
 cmake --build --preset "$arch" --target gltriangles check  # not the tests' exes
 wait $prefix_job
 trap - EXIT
-# Not exec: on Ctrl+C the harness ends its Wine and Xvfb quietly, then we say so.
-$harness "$mode" "build/$arch" $raw
+tree_python wineharness "$mode" "build/$arch" $raw

@@ -9,6 +9,9 @@
 # open. The session lets go about 3.5 s after Ctrl+C (Wine 8, native i386).
 # Then name the holder, from the kernel's list of locks (no fuser or lsof on
 # a minimal Debian).
+set -u
+# shellcheck source-path=SCRIPTDIR source=common.sh
+. "$(dirname "$0")/common.sh"
 LOCK_WAIT=10
 # shellcheck disable=SC2317  # called from the trap
 lock_holders() {  # " PID (COMMAND)" for each process holding build/wineprefix.lock
@@ -20,21 +23,19 @@ lock_holders() {  # " PID (COMMAND)" for each process holding build/wineprefix.l
     done </proc/locks
 }
 # shellcheck disable=SC2317  # called from the trap
-interrupted() {
+interrupted_waiting() {
     if [ -e build/wineprefix.lock ] && ! flock -w "$LOCK_WAIT" build/wineprefix.lock true; then
         holders=$(lock_holders)
-        echo "$0: interrupted; build/wineprefix.lock is still held after $LOCK_WAIT s, by${holders:- a process this system does not list}: end it (or close its window) before the next run" >&2
-    else
-        echo "$0: interrupted" >&2
+        interrupted "build/wineprefix.lock is still held after $LOCK_WAIT s, by${holders:- a process this system does not list}: end it (or close its window) before the next run"
     fi
-    exit 130
+    interrupted
 }
-trap interrupted INT
+trap interrupted_waiting INT
 if [ $# -gt 0 ]; then
     echo "usage: $0 (no arguments: it runs every preset; to run one, see the README's Tests)" >&2
     exit 2
 fi
-cd "$(dirname "$0")/.." || exit 1
+to_root
 . scripts/host32.sh
 
 ./scripts/deps.sh test || exit 1
@@ -66,7 +67,7 @@ EOF
 
 summary=""
 failed=0
-for preset in host host-sanitize win32 win64 win32-clang win64-clang; do
+for preset in $HOST_PRESETS $GCC_PRESETS $CLANG_PRESETS; do
     echo "=== $preset"
     log=build/$preset.log
     junit=$PWD/build/$preset.junit.xml

@@ -69,24 +69,27 @@ std::string Handle(const void* handle)
     static const struct {
         const void* handle;
         const char* name;
-    } kNames[] = {{instance, "hinst"}, {window, "hwnd"},     {dc, "hdc"}, {context, "hglrc"},
+    } kNames[] = {{instance, "hinst"}, {window, "hwnd"},    {dc, "hdc"},      {context, "hglrc"},
                   {kIcon, "icon"},     {kCursor, "cursor"}, {kBrush, "brush"}};
-    if (handle == nullptr)
-        return "NULL";
+    if (handle == nullptr) return "NULL";
     for (const auto& known : kNames)
-        if (known.handle == handle)
-            return known.name;
+        if (known.handle == handle) return known.name;
     return Hex(reinterpret_cast<uintptr_t>(handle));
 }
 
 std::string Escaped(char c)
 {
     switch (c) {
-    case '\0': return "\\0";
-    case '\r': return "\\r";
-    case '\n': return "\\n";
-    case '"': return "\\\"";
-    case '\\': return "\\\\";
+    case '\0':
+        return "\\0";
+    case '\r':
+        return "\\r";
+    case '\n':
+        return "\\n";
+    case '"':
+        return "\\\"";
+    case '\\':
+        return "\\\\";
     }
     if (c < ' ' || c > '~') {
         char text[8];
@@ -99,11 +102,9 @@ std::string Escaped(char c)
 // A NUL-terminated string, quoted.
 std::string Text(const char* text)
 {
-    if (text == nullptr)
-        return "NULL";
+    if (text == nullptr) return "NULL";
     std::string quoted = "\"";
-    for (; *text; ++text)
-        quoted += Escaped(*text);
+    for (; *text; ++text) quoted += Escaped(*text);
     return quoted + "\"";
 }
 
@@ -111,14 +112,12 @@ std::string Text(const char* text)
 // are shortened, e.g. "MinimalApp\0" ' 'x89.
 std::string Buffer(const char* buffer)
 {
-    if (buffer == nullptr)
-        return "NULL";
+    if (buffer == nullptr) return "NULL";
     std::string out;
     bool inQuotes = false;
     for (size_t i = 0; i < kTextBufferSize;) {
         size_t run = 1;
-        while (i + run < kTextBufferSize && buffer[i + run] == buffer[i])
-            ++run;
+        while (i + run < kTextBufferSize && buffer[i + run] == buffer[i]) ++run;
         if (run < 4) {
             out += inQuotes ? "" : out.empty() ? "\"" : " \"";
             out += Escaped(buffer[i++]);
@@ -143,14 +142,22 @@ std::string Resource(const char* name)
 std::string MessageName(UINT msg)
 {
     switch (msg) {
-    case WM_CREATE: return "WM_CREATE";
-    case WM_DESTROY: return "WM_DESTROY";
-    case WM_SIZE: return "WM_SIZE";
-    case WM_PAINT: return "WM_PAINT";
-    case WM_CLOSE: return "WM_CLOSE";
-    case WM_QUIT: return "WM_QUIT";
-    case WM_ERASEBKGND: return "WM_ERASEBKGND";
-    case WM_KEYDOWN: return "WM_KEYDOWN";
+    case WM_CREATE:
+        return "WM_CREATE";
+    case WM_DESTROY:
+        return "WM_DESTROY";
+    case WM_SIZE:
+        return "WM_SIZE";
+    case WM_PAINT:
+        return "WM_PAINT";
+    case WM_CLOSE:
+        return "WM_CLOSE";
+    case WM_QUIT:
+        return "WM_QUIT";
+    case WM_ERASEBKGND:
+        return "WM_ERASEBKGND";
+    case WM_KEYDOWN:
+        return "WM_KEYDOWN";
     }
     return Hex(msg);
 }
@@ -240,21 +247,19 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wc)
             " hCursor=" + Handle(wc->hCursor) + " hbrBackground=" + Handle(wc->hbrBackground) +
             " lpszMenuName=" + Text(wc->lpszMenuName) +
             " lpszClassName=" + Buffer(wc->lpszClassName) + "}"});
-    if (results.registerClass != 0)
-        windowProc = wc->lpfnWndProc;
+    if (results.registerClass != 0) windowProc = wc->lpfnWndProc;
     return results.registerClass;
 }
 
-HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName,
-                            DWORD dwStyle, int X, int Y, int nWidth, int nHeight,
-                            HWND hWndParent, HMENU hMenu, HINSTANCE hInstance, LPVOID lpParam)
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
+                            int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+                            HINSTANCE hInstance, LPVOID lpParam)
 {
     Record("CreateWindowExA",
-           {Hex(dwExStyle), Buffer(lpClassName), Buffer(lpWindowName), Hex(dwStyle), Int(X),
-            Int(Y), Int(nWidth), Int(nHeight), Handle(hWndParent), Handle(hMenu),
-            Handle(hInstance), Handle(lpParam)});
-    if (results.createWindowFails || windowProc == nullptr)
-        return nullptr;
+           {Hex(dwExStyle), Buffer(lpClassName), Buffer(lpWindowName), Hex(dwStyle), Int(X), Int(Y),
+            Int(nWidth), Int(nHeight), Handle(hWndParent), Handle(hMenu), Handle(hInstance),
+            Handle(lpParam)});
+    if (results.createWindowFails || windowProc == nullptr) return nullptr;
     windowAlive = true;
     Deliver(window, WM_CREATE, 0, 0);
     return window;
@@ -282,13 +287,15 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
 
 BOOL WINAPI TranslateMessage(const MSG* lpMsg)
 {
-    Record("TranslateMessage", {Message(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam)});
+    Record("TranslateMessage",
+           {Message(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam)});
     return FALSE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* lpMsg)
 {
-    Record("DispatchMessageA", {Message(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam)});
+    Record("DispatchMessageA",
+           {Message(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam)});
     return Deliver(lpMsg->hwnd, lpMsg->message, lpMsg->wParam, lpMsg->lParam);
 }
 
@@ -390,19 +397,40 @@ BOOL WINAPI wglDeleteContext(HGLRC hglrc)
     return TRUE;
 }
 
-void APIENTRY glClear(GLbitfield mask) { Record("glClear", {Hex(mask)}); }
-void APIENTRY glBegin(GLenum mode) { Record("glBegin", {Hex(mode)}); }
-void APIENTRY glEnd(void) { Record("glEnd", {}); }
-void APIENTRY glFlush(void) { Record("glFlush", {}); }
-void APIENTRY glLoadIdentity(void) { Record("glLoadIdentity", {}); }
-void APIENTRY glMatrixMode(GLenum mode) { Record("glMatrixMode", {Hex(mode)}); }
+void APIENTRY glClear(GLbitfield mask)
+{
+    Record("glClear", {Hex(mask)});
+}
+void APIENTRY glBegin(GLenum mode)
+{
+    Record("glBegin", {Hex(mode)});
+}
+void APIENTRY glEnd(void)
+{
+    Record("glEnd", {});
+}
+void APIENTRY glFlush(void)
+{
+    Record("glFlush", {});
+}
+void APIENTRY glLoadIdentity(void)
+{
+    Record("glLoadIdentity", {});
+}
+void APIENTRY glMatrixMode(GLenum mode)
+{
+    Record("glMatrixMode", {Hex(mode)});
+}
 
 void APIENTRY glColor3f(GLfloat red, GLfloat green, GLfloat blue)
 {
     Record("glColor3f", {Number(red), Number(green), Number(blue)});
 }
 
-void APIENTRY glVertex2f(GLfloat x, GLfloat y) { Record("glVertex2f", {Number(x), Number(y)}); }
+void APIENTRY glVertex2f(GLfloat x, GLfloat y)
+{
+    Record("glVertex2f", {Number(x), Number(y)});
+}
 
 void APIENTRY glViewport(GLint x, GLint y, GLsizei width, GLsizei height)
 {

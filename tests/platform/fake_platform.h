@@ -14,9 +14,9 @@ namespace fake {
 
 // The handles the fake hands out; the log prints them by these names.
 inline const HINSTANCE instance = reinterpret_cast<HINSTANCE>(0x400000);  // "hinst"
-inline const HWND window = reinterpret_cast<HWND>(0x10010);                // "hwnd"
-inline const HDC dc = reinterpret_cast<HDC>(0x20020);                      // "hdc"
-inline const HGLRC context = reinterpret_cast<HGLRC>(0x30030);             // "hglrc"
+inline const HWND window = reinterpret_cast<HWND>(0x10010);               // "hwnd"
+inline const HDC dc = reinterpret_cast<HDC>(0x20020);                     // "hdc"
+inline const HGLRC context = reinterpret_cast<HGLRC>(0x30030);            // "hglrc"
 
 // What the platform answers; Reset() restores these defaults.
 struct Results {

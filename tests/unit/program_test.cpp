@@ -22,12 +22,11 @@ using Calls = std::vector<std::string>;
 std::string Divergence(const std::string& want, const std::string& got)
 {
     size_t column = 0;
-    while (column < want.size() && column < got.size() && want[column] == got[column])
-        ++column;
+    while (column < want.size() && column < got.size() && want[column] == got[column]) ++column;
     const size_t from = column > 24 ? column - 24 : 0;
-    return "\n  from column " + std::to_string(column) + ": expected ..." +
-           want.substr(from, 48) + "\n" + std::string(21 + std::to_string(column).size(), ' ') +
-           "got ..." + got.substr(from, 48);
+    return "\n  from column " + std::to_string(column) + ": expected ..." + want.substr(from, 48) +
+           "\n" + std::string(21 + std::to_string(column).size(), ' ') + "got ..." +
+           got.substr(from, 48);
 }
 
 // Compares the log from index `at` with `expected`. The first difference
@@ -38,16 +37,14 @@ std::string Divergence(const std::string& want, const std::string& got)
 constexpr size_t kOffTrack = SIZE_MAX;
 size_t ExpectCalls(const char* context, size_t at, const Calls& expected, bool last = false)
 {
-    if (at == kOffTrack)
-        return kOffTrack;
+    if (at == kOffTrack) return kOffTrack;
     const std::vector<std::string>& log = fake::Log();
-    const size_t count = last ? std::max(expected.size(), log.size() - std::min(at, log.size()))
-                              : expected.size();
+    const size_t count =
+        last ? std::max(expected.size(), log.size() - std::min(at, log.size())) : expected.size();
     for (size_t i = 0; i < count; ++i) {
         const std::string want = i < expected.size() ? expected[i] : "(end)";
         const std::string got = at + i < log.size() ? log[at + i] : "(end)";
-        if (want == got)
-            continue;
+        if (want == got) continue;
         std::string dump = want.size() > 60 ? Divergence(want, got) : "";
         dump += "\nexpected:\n";
         for (size_t k = 0; k < expected.size(); ++k)
@@ -65,14 +62,15 @@ size_t ExpectCalls(const char* context, size_t at, const Calls& expected, bool l
 Calls Pumped(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     const std::string m = fake::Message(fake::window, msg, wParam, lParam);
-    return {"GetMessageA(NULL, 0, 0)", "TranslateMessage(" + m + ")", "DispatchMessageA(" + m + ")"};
+    return {"GetMessageA(NULL, 0, 0)", "TranslateMessage(" + m + ")",
+            "DispatchMessageA(" + m + ")"};
 }
 
-#define PFD(bits)                                                                            \
-    "{nSize=40 nVersion=1 dwFlags=0x24 iPixelType=0 cColorBits=" #bits                       \
-    " cRedBits=0 cRedShift=0 cGreenBits=0 cGreenShift=0 cBlueBits=0 cBlueShift=0"            \
-    " cAlphaBits=0 cAlphaShift=0 cAccumBits=0 cAccumRedBits=0 cAccumGreenBits=0"             \
-    " cAccumBlueBits=0 cAccumAlphaBits=0 cDepthBits=0 cStencilBits=0 cAuxBuffers=0"          \
+#define PFD(bits)                                                                   \
+    "{nSize=40 nVersion=1 dwFlags=0x24 iPixelType=0 cColorBits=" #bits              \
+    " cRedBits=0 cRedShift=0 cGreenBits=0 cGreenShift=0 cBlueBits=0 cBlueShift=0"   \
+    " cAlphaBits=0 cAlphaShift=0 cAccumBits=0 cAccumRedBits=0 cAccumGreenBits=0"    \
+    " cAccumBlueBits=0 cAccumAlphaBits=0 cDepthBits=0 cStencilBits=0 cAuxBuffers=0" \
     " iLayerType=0 bReserved=0 dwLayerMask=0 dwVisibleMask=0 dwDamageMask=0}"
 
 // WinMain's start: the class record (icon, cursor, brush first), registered.
@@ -115,7 +113,8 @@ const Calls kShow = {"ShowWindow(hwnd, 1)"};
 // WM_SIZE to 392 x 123.
 const Calls kSize = {"glViewport(0, 0, 392, 123)", "PostMessageA(hwnd, WM_PAINT, 0, 0)"};
 
-// WM_PAINT with a 392 x 123 client at creation.
+// WM_PAINT with a 392 x 123 client at creation; each colour beside its vertex.
+// clang-format off
 const Calls kPaint = {
     "BeginPaint(hwnd)",
     "glClear(0x4100)",
@@ -130,6 +129,7 @@ const Calls kPaint = {
     "glFlush()",
     "EndPaint(hwnd)",
 };
+// clang-format on
 constexpr size_t kVertex6 = 14;
 
 // WM_CLOSE: default processing destroys the window, which sends WM_DESTROY:
@@ -172,8 +172,8 @@ TEST_F(Program, RunsFromStartUpThroughSizeAndPaintToQuit)
         {SW_SHOWMINNOACTIVE, "\"C:\\a b\\c.exe\" /?"},
     };
     for (const Case& c : kCases) {
-        SCOPED_TRACE(testing::Message() << "nCmdShow " << c.show << ", command line '"
-                                        << c.commandLine << "'");
+        SCOPED_TRACE(testing::Message()
+                     << "nCmdShow " << c.show << ", command line '" << c.commandLine << "'");
         fake::Reset();
         fake::Script(WM_SIZE, SIZE_RESTORED, 0x007B0188);  // 392 x 123
         fake::Script(WM_CLOSE, 0, 0);
@@ -246,10 +246,10 @@ TEST_F(Program, ColourBitsAreBitsPerPixelTimesPlanesLow8Bits)
         fake::results.planes = c.planes;
         SetupGLSurface(fake::window);
         const std::string request = c.request;
-        ExpectCalls("colour bits", 1,
-                    {"GetDeviceCaps(hdc, 12)", "GetDeviceCaps(hdc, 14)",
-                     "ChoosePixelFormat(hdc, " + request + ")",
-                     "SetPixelFormat(hdc, 7, " + request + ")"});
+        ExpectCalls(
+            "colour bits", 1,
+            {"GetDeviceCaps(hdc, 12)", "GetDeviceCaps(hdc, 14)",
+             "ChoosePixelFormat(hdc, " + request + ")", "SetPixelFormat(hdc, 7, " + request + ")"});
     }
 }
 
