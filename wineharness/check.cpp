@@ -219,8 +219,8 @@ bool DragFullWindows()
 // --- the checks -------------------------------------------------------------
 
 const char* gCase = "";
-HANDLE gStarted = NULL;  // the exe this case started, ended with the case
-double gScale = 1.0;  // screen pixels per pixel of the exe, which is not DPI-aware
+HANDLE gStarted = NULL;        // the exe this case started, ended with the case
+double gScale = 1.0;           // screen pixels per pixel of the exe, which is not DPI-aware
 const int kTolerance = 3;      // levels out of 255, per channel (Mesa is off by at most 1)
 const double kEdgeMargin = 2;  // pixels, times gScale: this close to an edge is not judged
 
@@ -248,7 +248,10 @@ bool WaitFor(F ready, DWORD ms)
     return true;
 }
 
-int Scaled(int n) { return static_cast<int>(lround(n * gScale)); }
+int Scaled(int n)
+{
+    return static_cast<int>(lround(n * gScale));
+}
 
 struct App {
     PROCESS_INFORMATION pi;
@@ -258,12 +261,12 @@ struct App {
 
 bool Fail(const char* what, const Seen& s)
 {
-    return Fail("%s; saw window %ld,%ld %ldx%ld, client %ldx%ld, visible %d minimised %d "
-                "maximised %d active %d sizing %d",
-                what, s.window.left, s.window.top, s.window.right - s.window.left,
-                s.window.bottom - s.window.top, s.client.right - s.client.left,
-                s.client.bottom - s.client.top, s.visible, s.iconic, s.zoomed, s.active,
-                s.sizing);
+    return Fail(
+        "%s; saw window %ld,%ld %ldx%ld, client %ldx%ld, visible %d minimised %d "
+        "maximised %d active %d sizing %d",
+        what, s.window.left, s.window.top, s.window.right - s.window.left,
+        s.window.bottom - s.window.top, s.client.right - s.client.left,
+        s.client.bottom - s.client.top, s.visible, s.iconic, s.zoomed, s.active, s.sizing);
 }
 
 // The top-level window of class CLS (and TITLE, unless NULL) that the
@@ -279,7 +282,10 @@ HWND FindOwnWindow(DWORD pid, const char* cls, const char* title = NULL)
     return NULL;
 }
 
-bool Exited(const App& app) { return WaitForSingleObject(app.pi.hProcess, 0) == WAIT_OBJECT_0; }
+bool Exited(const App& app)
+{
+    return WaitForSingleObject(app.pi.hProcess, 0) == WAIT_OBJECT_0;
+}
 
 // Starts EXE with SHOW in its STARTUPINFO, or none.
 bool Start(const char* exe, int show, App* app)
@@ -304,11 +310,13 @@ bool Start(const char* exe, int show, App* app)
 bool Launch(const char* exe, int show, App* app)
 {
     if (!Start(exe, show, app)) return false;
-    const bool shown = WaitFor([&] {
-        app->hwnd = FindOwnWindow(app->pi.dwProcessId, kClass, kTitle);
-        return Exited(*app) || (IsWindowVisible(app->hwnd) &&
-                                (GetForegroundWindow() == app->hwnd || IsIconic(app->hwnd)));
-    }, 40000);
+    const bool shown = WaitFor(
+        [&] {
+            app->hwnd = FindOwnWindow(app->pi.dwProcessId, kClass, kTitle);
+            return Exited(*app) || (IsWindowVisible(app->hwnd) &&
+                                    (GetForegroundWindow() == app->hwnd || IsIconic(app->hwnd)));
+        },
+        40000);
     DWORD status = 0;
     if (Exited(*app) && GetExitCodeProcess(app->pi.hProcess, &status)) {
         return Fail("the exe exited with %lu before its window was shown", status);
@@ -407,7 +415,10 @@ void SaveBmp(const Shot& shot, const char* path)
     CloseHandle(f);
 }
 
-int Channel(DWORD c, int shift) { return static_cast<int>((c >> shift) & 0xFF); }
+int Channel(DWORD c, int shift)
+{
+    return static_cast<int>((c >> shift) & 0xFF);
+}
 
 bool Off(DWORD want, DWORD got)
 {
@@ -430,9 +441,9 @@ struct Vertex {
 // x and y stretch apart.
 void Triangles(int w, int h, int w0, int h0, Vertex t[6])
 {
-    const Vertex scene[6] = {{1, 0, 0, 10, 10},  {1, 1, 0, 60, 70}, {0, 1, 0, 160, 20},
-                             {0, 1, 1, 220, 90}, {0, 0, 1, 280, 5},
-                             {1, 0, 1, w0 - 10.0, h0 - 10.0}};
+    const Vertex scene[6] = {{1, 0, 0, 10, 10},  {1, 1, 0, 60, 70},
+                             {0, 1, 0, 160, 20}, {0, 1, 1, 220, 90},
+                             {0, 0, 1, 280, 5},  {1, 0, 1, w0 - 10.0, h0 - 10.0}};
     for (int i = 0; i < 6; ++i) {
         t[i] = scene[i];
         t[i].x = scene[i].x * w / w0;
@@ -475,8 +486,8 @@ bool ColourAt(double px, double py, const Vertex t[6], DWORD* colour)
             const double r = wa * a.r + wb * b.r + wc * c.r;
             const double g = wa * a.g + wb * b.g + wc * c.g;
             const double bl = wa * a.b + wb * b.b + wc * c.b;
-            *colour = static_cast<DWORD>(lround(255 * r) << 16 | lround(255 * g) << 8 |
-                                         lround(255 * bl));
+            *colour =
+                static_cast<DWORD>(lround(255 * r) << 16 | lround(255 * g) << 8 | lround(255 * bl));
         }
     }
     return true;
@@ -489,38 +500,41 @@ bool PictureRight(const App& app, const char* what, const char* keep = NULL)
 {
     Shot shot = {0, 0, NULL, NULL};
     char failure[300] = "no picture could be read from the screen";
-    const bool right = WaitFor([&] {
-        const Seen s = Look(app.hwnd);
-        if (!Grab(s.client, &shot)) return false;
-        Vertex t[6];
-        Triangles(shot.w, shot.h, app.w0, app.h0, t);
-        int judged = 0;
-        int wrong = 0;
-        for (int y = 0; y < shot.h; ++y) {
-            for (int x = 0; x < shot.w; ++x) {
-                DWORD want;
-                if (!ColourAt(x + 0.5, y + 0.5, t, &want)) continue;
-                ++judged;
-                const DWORD got = shot.bits[y * shot.w + x] & 0xFFFFFF;
-                if (Off(want, got) && wrong++ == 0) {
-                    snprintf(failure, sizeof failure,
-                             "first wrong pixel at client (%d, %d): expected #%06lx, found #%06lx",
-                             x, y, want, got);
+    const bool right = WaitFor(
+        [&] {
+            const Seen s = Look(app.hwnd);
+            if (!Grab(s.client, &shot)) return false;
+            Vertex t[6];
+            Triangles(shot.w, shot.h, app.w0, app.h0, t);
+            int judged = 0;
+            int wrong = 0;
+            for (int y = 0; y < shot.h; ++y) {
+                for (int x = 0; x < shot.w; ++x) {
+                    DWORD want;
+                    if (!ColourAt(x + 0.5, y + 0.5, t, &want)) continue;
+                    ++judged;
+                    const DWORD got = shot.bits[y * shot.w + x] & 0xFFFFFF;
+                    if (Off(want, got) && wrong++ == 0) {
+                        snprintf(
+                            failure, sizeof failure,
+                            "first wrong pixel at client (%d, %d): expected #%06lx, found #%06lx",
+                            x, y, want, got);
+                    }
                 }
             }
-        }
-        if (wrong == 0 && judged < shot.w * shot.h / 2) {
-            snprintf(failure, sizeof failure, "only %d of %d pixels away from edges", judged,
-                     shot.w * shot.h);
-            return false;
-        }
-        if (wrong > 0) {
-            const size_t n = strlen(failure);
-            snprintf(failure + n, sizeof failure - n, "; %d of %d judged pixels wrong, in %dx%d",
-                     wrong, judged, shot.w, shot.h);
-        }
-        return wrong == 0;
-    }, 10000);
+            if (wrong == 0 && judged < shot.w * shot.h / 2) {
+                snprintf(failure, sizeof failure, "only %d of %d pixels away from edges", judged,
+                         shot.w * shot.h);
+                return false;
+            }
+            if (wrong > 0) {
+                const size_t n = strlen(failure);
+                snprintf(failure + n, sizeof failure - n,
+                         "; %d of %d judged pixels wrong, in %dx%d", wrong, judged, shot.w, shot.h);
+            }
+            return wrong == 0;
+        },
+        10000);
     char path[MAX_PATH];
     snprintf(path, sizeof path, keep != NULL ? "%s" : "%s-seen.bmp", keep != NULL ? keep : gCase);
     if ((keep != NULL || !right) && shot.bitmap != NULL) SaveBmp(shot, path);
@@ -599,19 +613,25 @@ template <typename F>
 bool Until(const App& app, F condition, const char* what)
 {
     Seen s = Look(app.hwnd);
-    return WaitFor([&] {
-        s = Look(app.hwnd);
-        return condition(s);
-    }, 20000) || Fail(what, s);
+    return WaitFor(
+               [&] {
+                   s = Look(app.hwnd);
+                   return condition(s);
+               },
+               20000) ||
+           Fail(what, s);
 }
 
-bool Normal(const Seen& s) { return s.visible && !s.iconic && !s.zoomed; }
+bool Normal(const Seen& s)
+{
+    return s.visible && !s.iconic && !s.zoomed;
+}
 
 // Normal and back at R: the state changes before the place.
 bool RestoredTo(const App& app, const RECT& r)
 {
-    return Until(app, [&](const Seen& s) { return Normal(s) && EqualRect(&s.window, &r); },
-                 "not restored");
+    return Until(
+        app, [&](const Seen& s) { return Normal(s) && EqualRect(&s.window, &r); }, "not restored");
 }
 
 // --- the cases ------------------------------------------------------------
@@ -659,9 +679,12 @@ bool MaximiseAndRestore(const App& app)
     const Seen before = Look(app.hwnd);
     if (!ClickButton(app.hwnd, HTMAXBUTTON, "maximise button") ||
         // The state changes before the place, where the restore button is.
-        !Until(app, [&](const Seen& s) {
-            return s.visible && s.zoomed && !EqualRect(&s.window, &before.window);
-        }, "not maximised") ||
+        !Until(
+            app,
+            [&](const Seen& s) {
+                return s.visible && s.zoomed && !EqualRect(&s.window, &before.window);
+            },
+            "not maximised") ||
         !PictureRight(app, "the maximised picture")) {
         return false;
     }
@@ -670,17 +693,20 @@ bool MaximiseAndRestore(const App& app)
         big.client.bottom - big.client.top <= before.client.bottom - before.client.top) {
         return Fail("the maximised client area is not bigger", big);
     }
-    return ClickButton(app.hwnd, HTMAXBUTTON, "restore button") &&
-           RestoredTo(app, before.window) && PictureRight(app, "the restored picture");
+    return ClickButton(app.hwnd, HTMAXBUTTON, "restore button") && RestoredTo(app, before.window) &&
+           PictureRight(app, "the restored picture");
 }
 
 bool MinimiseAndRestore(const App& app)
 {
     const RECT before = Look(app.hwnd).window;
     return ClickButton(app.hwnd, HTMINBUTTON, "minimise button") &&
-           Until(app, [&](const Seen& s) {
-               return s.visible && s.iconic && !EqualRect(&s.window, &before);
-           }, "not minimised") &&
+           Until(
+               app,
+               [&](const Seen& s) {
+                   return s.visible && s.iconic && !EqualRect(&s.window, &before);
+               },
+               "not minimised") &&
            (!Exited(app) || Fail("the exe exited when minimised")) &&
            // A minimised window's restore button.
            ClickButton(app.hwnd, HTMINBUTTON, "restore button") && RestoredTo(app, before) &&
@@ -703,24 +729,29 @@ bool Drag(const App& app, const int (*steps)[2], int count)
     MouseAt(x, y, MOUSEEVENTF_LEFTDOWN);
     // A move before the sizing loop has begun is not a drag, and the loop
     // would wait for the next one.
-    bool ok = Until(app, [](const Seen& s) { return s.sizing; }, "no sizing loop on the corner");
+    bool ok = Until(
+        app, [](const Seen& s) { return s.sizing; }, "no sizing loop on the corner");
     for (int i = 0; ok && i < count; ++i) {
         const int* d = steps[i];
         char what[100];
         snprintf(what, sizeof what, "the picture while dragging by %+d, %+d", d[0], d[1]);
         Seen s = Look(app.hwnd);
         ok = MouseTo(x + d[0], y + d[1]) &&
-             (WaitFor([&] {
-                 s = Look(app.hwnd);
-                 return s.sizing && s.window.left == w.left && s.window.top == w.top &&
-                        s.window.right == w.right + d[0] && s.window.bottom == w.bottom + d[1];
-             }, 20000) || Fail("the window does not follow the drag in the sizing loop", s)) &&
+             (WaitFor(
+                  [&] {
+                      s = Look(app.hwnd);
+                      return s.sizing && s.window.left == w.left && s.window.top == w.top &&
+                             s.window.right == w.right + d[0] && s.window.bottom == w.bottom + d[1];
+                  },
+                  20000) ||
+              Fail("the window does not follow the drag in the sizing loop", s)) &&
              PictureRight(app, what);
     }
     POINT at;
     GetCursorPos(&at);
     MouseAt(static_cast<int>(at.x), static_cast<int>(at.y), MOUSEEVENTF_LEFTUP);
-    return ok && Until(app, [](const Seen& s) { return !s.sizing; }, "the sizing loop goes on");
+    return ok && Until(
+                     app, [](const Seen& s) { return !s.sizing; }, "the sizing loop goes on");
 }
 
 bool CheckMaximise(const char* exe)
@@ -797,25 +828,27 @@ bool IconRight(const RECT& r)
     if (solid <= w * h / 4) return Fail("the expected icon is mostly see-through");
     Shot shot = {0, 0, NULL, NULL};
     char failure[200] = "cannot read the icon from the screen";
-    const bool right = WaitFor([&] {
-        if (!Grab(r, &shot)) return false;
-        int wrong = 0;
-        for (int i = 0; i < w * h; ++i) {
-            const DWORD expected = static_cast<DWORD>(
-                GetRValue(want[i]) << 16 | GetGValue(want[i]) << 8 | GetBValue(want[i]));
-            const DWORD got = shot.bits[i] & 0xFFFFFF;
-            if (opaque[i] && Off(expected, got) && wrong++ == 0) {
-                snprintf(failure, sizeof failure,
-                         "first wrong icon pixel (%d, %d): expected #%06lx, found #%06lx", i % w,
-                         i / w, expected, got);
+    const bool right = WaitFor(
+        [&] {
+            if (!Grab(r, &shot)) return false;
+            int wrong = 0;
+            for (int i = 0; i < w * h; ++i) {
+                const DWORD expected = static_cast<DWORD>(
+                    GetRValue(want[i]) << 16 | GetGValue(want[i]) << 8 | GetBValue(want[i]));
+                const DWORD got = shot.bits[i] & 0xFFFFFF;
+                if (opaque[i] && Off(expected, got) && wrong++ == 0) {
+                    snprintf(failure, sizeof failure,
+                             "first wrong icon pixel (%d, %d): expected #%06lx, found #%06lx",
+                             i % w, i / w, expected, got);
+                }
             }
-        }
-        if (wrong > 0) {
-            const size_t n = strlen(failure);
-            snprintf(failure + n, sizeof failure - n, "; %d of %d differ", wrong, solid);
-        }
-        return wrong == 0;
-    }, 10000);
+            if (wrong > 0) {
+                const size_t n = strlen(failure);
+                snprintf(failure + n, sizeof failure - n, "; %d of %d differ", wrong, solid);
+            }
+            return wrong == 0;
+        },
+        10000);
     if (!right && shot.bitmap != NULL) SaveBmp(shot, "icon-seen.bmp");
     Free(&shot);
     return right || Fail("%s; kept icon-seen.bmp", failure);
@@ -835,15 +868,18 @@ bool CheckRefused(const char* exe, const char* fault, const char* cause, const c
     App app;
     if (!Start(copy, -1, &app)) return false;
     HWND box = NULL;
-    if (!WaitFor([&] {
-            box = FindOwnWindow(app.pi.dwProcessId, "#32770");
-            return Exited(app) || FindOwnWindow(app.pi.dwProcessId, kClass) != NULL ||
-                   (box != NULL && IsWindowVisible(box) && GetForegroundWindow() == box);
-        }, 40000) || box == NULL || Exited(app)) {
+    if (!WaitFor(
+            [&] {
+                box = FindOwnWindow(app.pi.dwProcessId, "#32770");
+                return Exited(app) || FindOwnWindow(app.pi.dwProcessId, kClass) != NULL ||
+                       (box != NULL && IsWindowVisible(box) && GetForegroundWindow() == box);
+            },
+            40000) ||
+        box == NULL || Exited(app)) {
         return Fail("no active message box from the exe (it %s)",
-                    Exited(app) ? "exited"
+                    Exited(app)                                         ? "exited"
                     : FindOwnWindow(app.pi.dwProcessId, kClass) != NULL ? "opened its main window"
-                                                                       : "is still running");
+                                                                        : "is still running");
     }
     char caption[64];
     GetWindowTextA(box, caption, sizeof caption);
@@ -852,8 +888,7 @@ bool CheckRefused(const char* exe, const char* fault, const char* cause, const c
     EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&seen));
     if (strcmp(caption, "Error") != 0 || strcmp(seen.text, text) != 0 ||
         strcmp(seen.buttons, "OK") != 0) {
-        return Fail("box \"%s\" says \"%s\" with buttons \"%s\"", caption, seen.text,
-                    seen.buttons);
+        return Fail("box \"%s\" says \"%s\" with buttons \"%s\"", caption, seen.text, seen.buttons);
     }
     if (GetWindow(box, GW_OWNER) != NULL) return Fail("the box has an owner");
     if (FindOwnWindow(app.pi.dwProcessId, kClass) != NULL) return Fail("a main window exists too");
@@ -967,7 +1002,9 @@ int main(int argc, char** argv)
     if (argc == 5 && strcmp(argv[1], "check") == 0) return Check(argv[2], argv[3], argv[4]);
     if (argc == 4 && strcmp(argv[1], "run") == 0) return Run(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "story") == 0) return Story(argv[2]);
-    fputs("usage: check check CASE EXE FAULTDLL | run EXE BMP | story EXE | window [hittests] | "
-          "dragfull\n", stderr);
+    fputs(
+        "usage: check check CASE EXE FAULTDLL | run EXE BMP | story EXE | window [hittests] | "
+        "dragfull\n",
+        stderr);
     return 2;
 }
