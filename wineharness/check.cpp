@@ -630,8 +630,8 @@ bool Normal(const Seen& s)
 // Normal and back at R: the state changes before the place.
 bool RestoredTo(const App& app, const RECT& r)
 {
-    return Until(
-        app, [&](const Seen& s) { return Normal(s) && EqualRect(&s.window, &r); }, "not restored");
+    const auto restored = [&](const Seen& s) { return Normal(s) && EqualRect(&s.window, &r); };
+    return Until(app, restored, "not restored");
 }
 
 // --- the cases ------------------------------------------------------------
@@ -677,15 +677,12 @@ void AltF4()
 bool MaximiseAndRestore(const App& app)
 {
     const Seen before = Look(app.hwnd);
+    // The state changes before the place, where the restore button is.
+    const auto maximised = [&](const Seen& s) {
+        return s.visible && s.zoomed && !EqualRect(&s.window, &before.window);
+    };
     if (!ClickButton(app.hwnd, HTMAXBUTTON, "maximise button") ||
-        // The state changes before the place, where the restore button is.
-        !Until(
-            app,
-            [&](const Seen& s) {
-                return s.visible && s.zoomed && !EqualRect(&s.window, &before.window);
-            },
-            "not maximised") ||
-        !PictureRight(app, "the maximised picture")) {
+        !Until(app, maximised, "not maximised") || !PictureRight(app, "the maximised picture")) {
         return false;
     }
     const Seen big = Look(app.hwnd);
@@ -700,13 +697,11 @@ bool MaximiseAndRestore(const App& app)
 bool MinimiseAndRestore(const App& app)
 {
     const RECT before = Look(app.hwnd).window;
+    const auto minimised = [&](const Seen& s) {
+        return s.visible && s.iconic && !EqualRect(&s.window, &before);
+    };
     return ClickButton(app.hwnd, HTMINBUTTON, "minimise button") &&
-           Until(
-               app,
-               [&](const Seen& s) {
-                   return s.visible && s.iconic && !EqualRect(&s.window, &before);
-               },
-               "not minimised") &&
+           Until(app, minimised, "not minimised") &&
            (!Exited(app) || Fail("the exe exited when minimised")) &&
            // A minimised window's restore button.
            ClickButton(app.hwnd, HTMINBUTTON, "restore button") && RestoredTo(app, before) &&
@@ -729,8 +724,8 @@ bool Drag(const App& app, const int (*steps)[2], int count)
     MouseAt(x, y, MOUSEEVENTF_LEFTDOWN);
     // A move before the sizing loop has begun is not a drag, and the loop
     // would wait for the next one.
-    bool ok = Until(
-        app, [](const Seen& s) { return s.sizing; }, "no sizing loop on the corner");
+    const auto sizing = [](const Seen& s) { return s.sizing; };
+    bool ok = Until(app, sizing, "no sizing loop on the corner");
     for (int i = 0; ok && i < count; ++i) {
         const int* d = steps[i];
         char what[100];
@@ -750,8 +745,8 @@ bool Drag(const App& app, const int (*steps)[2], int count)
     POINT at;
     GetCursorPos(&at);
     MouseAt(static_cast<int>(at.x), static_cast<int>(at.y), MOUSEEVENTF_LEFTUP);
-    return ok && Until(
-                     app, [](const Seen& s) { return !s.sizing; }, "the sizing loop goes on");
+    const auto ended = [](const Seen& s) { return !s.sizing; };
+    return ok && Until(app, ended, "the sizing loop goes on");
 }
 
 bool CheckMaximise(const char* exe)

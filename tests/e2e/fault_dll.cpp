@@ -29,8 +29,8 @@ LRESULT CALLBACK RefuseMainWindow(int code, WPARAM wParam, LPARAM lParam)
 }  // namespace
 
 // The one call the exe imports from glu32, as GLU defines it.
-extern "C" __declspec(dllexport) void WINAPI
-    gluOrtho2D(GLdouble left, GLdouble right, GLdouble bottom, GLdouble top)
+#define EXPORTED extern "C" __declspec(dllexport)
+EXPORTED void WINAPI gluOrtho2D(GLdouble left, GLdouble right, GLdouble bottom, GLdouble top)
 {
     glOrtho(left, right, bottom, top, -1.0, 1.0);
 }

@@ -90,6 +90,8 @@ std::string Escaped(char c)
         return "\\\"";
     case '\\':
         return "\\\\";
+    default:
+        break;
     }
     if (c < ' ' || c > '~') {
         char text[8];
@@ -158,6 +160,8 @@ std::string MessageName(UINT msg)
         return "WM_ERASEBKGND";
     case WM_KEYDOWN:
         return "WM_KEYDOWN";
+    default:
+        break;
     }
     return Hex(msg);
 }
