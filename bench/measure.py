@@ -373,4 +373,4 @@ def resize(s, pictures, name, grip, steps):
 
 
 def pe_info(exe):
-    return os.path.getsize(exe), pe_links(exe)[2]
+    return os.path.getsize(exe), pe_links(exe).dlls

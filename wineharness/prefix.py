@@ -12,6 +12,7 @@ import struct
 import subprocess
 import sys
 import time
+from collections import namedtuple
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PREFIX = os.path.join(ROOT, "build", "wineprefix")
@@ -47,8 +48,14 @@ def wine_version():
     return int(m[1]), int(m[2])
 
 
+# An exe's header: "win32" or "win64", its preferred base, its size in memory.
+PeHeader = namedtuple("PeHeader", "arch base size")
+# What the Windows loader reads: subsystem, DllCharacteristics, imported DLLs.
+PeLinks = namedtuple("PeLinks", "subsystem flags dlls")
+
+
 def pe_header(exe):
-    """("win32" or "win64", preferred base, size in memory) from EXE's header."""
+    """EXE's PeHeader, from its header."""
     with open(exe, "rb") as f:
         head = f.read(1024)
     optional = struct.unpack_from("<I", head, 0x3C)[0] + 24
@@ -56,12 +63,12 @@ def pe_header(exe):
         arch, base = "win64", struct.unpack_from("<Q", head, optional + 24)[0]
     else:
         arch, base = "win32", struct.unpack_from("<I", head, optional + 28)[0]
-    return arch, base, struct.unpack_from("<I", head, optional + 56)[0]
+    return PeHeader(arch, base, struct.unpack_from("<I", head, optional + 56)[0])
 
 
 def arch(exe):
     """win32 or win64: what EXE is built for."""
-    return pe_header(exe)[0]
+    return pe_header(exe).arch
 
 
 class Tree:
@@ -85,13 +92,13 @@ WRONG_PICTURE, FAILED = 124, 125
 
 
 def pe_links(exe):
-    """(subsystem, DllCharacteristics, imported DLLs in upper case) of EXE,
-    as the Windows loader reads them; one objdump reads PE32 and PE32+."""
+    """EXE's PeLinks (its imported DLLs in upper case), as the Windows loader
+    reads them; one objdump reads PE32 and PE32+."""
     dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", exe],
                           check=True, capture_output=True, text=True).stdout
     field = lambda name: int(re.search(rf"^{name}\s+([0-9a-f]+)", dump, re.M).group(1), 16)
     dlls = sorted({d.upper() for d in re.findall(r"DLL Name: (\S+)", dump)})
-    return field("Subsystem"), field("DllCharacteristics"), dlls
+    return PeLinks(field("Subsystem"), field("DllCharacteristics"), dlls)
 
 
 def loader(exe):

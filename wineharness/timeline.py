@@ -59,7 +59,7 @@ def image_of(exe, lines):
         m = LOADED.search(line)
         if m and m["path"].lower().endswith("\\\\" + name):
             base = int(m["base"], 16)
-            return range(base, base + pe_header(exe)[2])
+            return range(base, base + pe_header(exe).size)
     raise ValueError(f"the log says nowhere where {name} was loaded")
 
 

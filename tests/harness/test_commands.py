@@ -133,7 +133,7 @@ def ended(root, command, on_display, outcome):
                                 ("Session", functools.partial(Session, wine))):
                 mp.setattr(module, name, value)
         mp.setattr(prefix, "arch", lambda exe: "win32")
-        mp.setattr(timeline, "pe_header", lambda exe: ("win32", 0x400000, 0x10000))
+        mp.setattr(timeline, "pe_header", lambda exe: prefix.PeHeader("win32", 0x400000, 0x10000))
         mp.setattr(timeline, "relay_only_the_exe", lambda exe, env: None)
         mp.setattr(diagnose, "errors", wine.errors)
         if on_display:
