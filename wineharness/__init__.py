@@ -1,3 +1,3 @@
 """The Wine harness of the e2e suite, scripts/run.sh, scripts/trace.sh and the
 bench, and CTest's emulator for the cross trees: prefix.py, session.py, wait.py,
-timeline.py, emulate.py and check.cpp (the check program)."""
+trace.py, relaylog.py, emulate.py and check.cpp (the check program)."""

@@ -8,7 +8,7 @@ import sys
 
 from PIL import Image
 
-from . import diagnose, timeline
+from . import diagnose, trace
 from .prefix import (FAILED, PREFIX, ROOT, WRONG_PICTURE, Tree, end_leftovers, lock_prefix,
                      make_prefix, run_on_display, windows_path)
 from .session import Session
@@ -77,7 +77,7 @@ if __name__ == "__main__":
         elif command == ["run"] and len(args) == 1:
             sys.exit(run(args[0]))
         elif command == ["trace"] and args[1:] in ([], ["--raw"]):
-            sys.exit(timeline.main(args[0], raw=args[1:] == ["--raw"]))
+            sys.exit(trace.main(args[0], raw=args[1:] == ["--raw"]))
         else:
             sys.exit(__doc__)
     except KeyboardInterrupt:  # Ctrl+C: everything is ended; the script says so

@@ -40,8 +40,8 @@ class Case:
     """One case: the session it runs in, the exes it may launch, and the
     folder where it keeps what a failure leaves."""
 
-    def __init__(self, s, built, evidence_dir):
-        self.s, self.exe, self.moved = s, built.exe, built.moved
+    def __init__(self, session, built, evidence_dir):
+        self.session, self.exe, self.moved = session, built.exe, built.moved
         self.evidence_dir = evidence_dir
 
 

@@ -15,22 +15,22 @@ def test_cause_from_wine_errors(case):
     plain launch and names OpenGL where no Mesa driver loads, from Wine's
     own line. (With only the exe lacking GL, this Wine never shows its
     window: the cause is all that a user would have.)"""
-    s, arch = case.s, arch_of(case.exe)
+    session, arch = case.session, arch_of(case.exe)
 
     def cause_since(since):
-        lines = diagnose.errors(s.log.name, since)
+        lines = diagnose.errors(session.log.name, since)
         return diagnose.cause(lines, arch), lines
 
     # Both launches run on until the case's end ends them.
-    since = os.path.getsize(s.log.name)
-    s.shown_window(s.start(case.exe))  # past WM_CREATE, which makes the context
+    since = os.path.getsize(session.log.name)
+    session.shown_window(session.start(case.exe))  # past WM_CREATE, which makes the context
     assert cause_since(since)[0] is None, cause_since(since)[1]
 
     # No Mesa driver for the exe alone: a Gallium driver that does not exist
     # fails on Debian 12's Mesa and 13's alike (13's ignores a
     # LIBGL_DRIVERS_PATH that only the exe has).
-    since = os.path.getsize(s.log.name)
-    s.start(case.exe, GALLIUM_DRIVER="nonexistent")
+    since = os.path.getsize(session.log.name)
+    session.start(case.exe, GALLIUM_DRIVER="nonexistent")
 
     def named():
         why, lines = cause_since(since)
@@ -51,7 +51,7 @@ def test_cause_from_wine_errors(case):
 @pytest.mark.parametrize("which", ["none there", "the session's"])
 def test_display_that_cannot_open(case, monkeypatch, which):
     # unix: only, where ":9999" would try TCP port 15999 too
-    display = "unix:9999" if which == "none there" else case.s.env["DISPLAY"]
+    display = "unix:9999" if which == "none there" else case.session.env["DISPLAY"]
     monkeypatch.setenv("DISPLAY", display)
     why = diagnose.cannot_open_display()
     if which == "the session's":

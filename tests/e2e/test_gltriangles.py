@@ -7,7 +7,7 @@ import os
 
 import pytest
 
-from wineharness import timeline
+from wineharness import relaylog, trace
 from wineharness.prefix import pe_header, pe_links, wine_version
 
 # What any compiler's exe must be: a GUI program with ASLR and NX (and 64-bit
@@ -62,13 +62,13 @@ def test_trace(built, request, copy):
     case = request.getfixturevalue("case")
     path = os.path.join(case.evidence_dir, "wine.log")
     with open(path, "w") as log:
-        status = timeline.story(case.s, exe, log)
+        status = trace.drive_story(case.session, exe, log)
     assert status == 0
-    lines = timeline.read_log(path, exe)
-    image = timeline.image_of(exe, lines)
+    lines = relaylog.read_log(path, exe)
+    image = relaylog.image_of(exe, lines)
     if copy == "moved":
         assert image.start != SHARED_DATA, f"{exe} was loaded at its own base {SHARED_DATA:#x}"
-    steps = timeline.timeline(lines, image)
+    steps = relaylog.timeline(lines, image)
     under = {}  # message: for each of its headings, the calls straight under it
     for i, head in enumerate(steps):
         if head.kind == "message":

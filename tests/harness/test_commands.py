@@ -1,5 +1,5 @@
 """The exit status of run.sh and trace.sh (wineharness.__main__.run and
-timeline.main) for each way a run ends, with a stand-in for Wine: no Wine,
+trace.main) for each way a run ends, with a stand-in for Wine: no Wine,
 no X server. Both may touch their logs only while they hold the prefix's
 lock, which another run may hold with its live log."""
 
@@ -14,7 +14,7 @@ import pytest
 
 from PIL import Image
 
-from wineharness import __main__ as harness, diagnose, prefix, timeline
+from wineharness import __main__ as harness, diagnose, prefix, relaylog, trace
 from test_diagnosis import FALLBACK, NO_GL, NO_GLU, check
 
 # What Wine logs, whether a window comes and with which picture, and the
@@ -127,14 +127,14 @@ def ended(root, command, on_display, outcome):
     os.makedirs(os.path.join(root, "build", "trace"))
     out = io.StringIO()
     with pytest.MonkeyPatch.context() as mp:
-        for module in (harness, timeline):
+        for module in (harness, trace):
             for name, value in (("ROOT", root), ("lock_prefix", wine.lock_prefix),
                                 ("run_on_display", wine.run_on_display),
                                 ("Session", functools.partial(Session, wine))):
                 mp.setattr(module, name, value)
         mp.setattr(prefix, "arch", lambda exe: "win32")
-        mp.setattr(timeline, "pe_header", lambda exe: prefix.PeHeader("win32", 0x400000, 0x10000))
-        mp.setattr(timeline, "relay_only_the_exe", lambda exe, env: None)
+        mp.setattr(relaylog, "pe_header", lambda exe: prefix.PeHeader("win32", 0x400000, 0x10000))
+        mp.setattr(trace, "relay_only_the_exe", lambda exe, env: None)
         mp.setattr(diagnose, "errors", wine.errors)
         if on_display:
             mp.setenv("DISPLAY", ":57")
@@ -142,7 +142,10 @@ def ended(root, command, on_display, outcome):
             mp.delenv("DISPLAY", raising=False)
         try:
             with contextlib.redirect_stderr(out), contextlib.redirect_stdout(out):
-                status = harness.run("tree") if command == "run" else timeline.main("tree")
+                if command == "run":
+                    status = harness.run("tree")
+                else:
+                    status = trace.main("tree")
         except AssertionError as failure:
             return f"failed: {failure}"
     return status, OPENGL in out.getvalue(), "Wine's errors in this run" in out.getvalue()

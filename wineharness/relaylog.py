@@ -1,15 +1,12 @@
-"""scripts/trace.sh: the exe's own calls, from Wine's relay log, under its messages."""
+"""Wine's relay log read into steps: the exe's own calls, under the
+messages its window procedure handles (scripts/trace.sh prints them)."""
 
 import os
 import re
-import subprocess
-import sys
 from collections import namedtuple
 from types import SimpleNamespace
 
-from . import diagnose
-from .prefix import FAILED, ROOT, WINE64, Tree, lock_prefix, pe_header, run_on_display, windows_path
-from .session import Session
+from .prefix import pe_header
 
 # opengl: the float arguments, which relay cannot show; loaddll: where the
 # exe was loaded, which need not be where its header asks to be.
@@ -63,7 +60,7 @@ def image_of(exe, lines):
     raise ValueError(f"the log says nowhere where {name} was loaded")
 
 
-def low(raw):  # signed 32 bits: 64-bit Wine shows whole registers
+def signed32(raw):  # 64-bit Wine shows whole registers
     return ((int(raw, 16) + (1 << 31)) & 0xFFFFFFFF) - (1 << 31)
 
 
@@ -71,14 +68,16 @@ def argument(kind, raw, text, names, frame):
     if kind in ("s", "x") or kind[0] == "&":
         return f'"{text}"' if kind == "s" else hex(int(raw, 16)) if kind == "x" else kind
     if kind == "h":
-        return "NULL" if not low(raw) else names.get(low(raw), hex(int(raw, 16)))
+        return "NULL" if not signed32(raw) else names.get(signed32(raw), hex(int(raw, 16)))
     if kind == "PFD" and "flags" in (fields := dict(re.findall(r"(\w+) (\d+)", frame.traced))):
         flags = " | ".join(n for bit, n in NAMES["PFD"].items() if int(fields["flags"]) & bit)
         pixels = "PFD_TYPE_RGBA" if fields["type"] == "0" else "PFD_TYPE_COLORINDEX"
         return f"&pfd{{{flags}, {pixels}, {fields['color']} colour bits}}"
     if kind == "WM":
-        return NAMES["WM"].get(low(raw), frame.message)
-    return NAMES[kind].get(low(raw), hex(low(raw))) if kind in NAMES else str(low(raw))
+        return NAMES["WM"].get(signed32(raw), frame.message)
+    if kind in NAMES:
+        return NAMES[kind].get(signed32(raw), hex(signed32(raw)))
+    return str(signed32(raw))
 
 
 def call_text(frame, names):
@@ -99,7 +98,7 @@ def heading(name, wp, lp):
 
 def timeline(lines, image):
     """Steps from a DEBUG log; the main thread makes the first call from the image."""
-    steps, stack, names, thread = [], [], {low(hex(image.start)): "hInstance"}, None
+    steps, stack, names, thread = [], [], {signed32(hex(image.start)): "hInstance"}, None
 
     def emit(depth, kind, name, text):
         for frame in stack:  # a call's line comes before what happens inside it
@@ -122,7 +121,7 @@ def timeline(lines, image):
             continue
         if m["proc"] and int(m["proc"], 16) in image:
             if m["call"] == "Call":
-                names.setdefault(low(m["hwnd"]), "hwnd")
+                names.setdefault(signed32(m["hwnd"]), "hwnd")
                 emit(len(stack), "message", m["msg"],
                      heading(m["msg"], int(m["wp"], 16), int(m["lp"], 16)))
                 stack.append(m["msg"])
@@ -137,7 +136,7 @@ def timeline(lines, image):
                 args=re.findall(r'(\w+)(?: L?"((?:[^"\\]|\\.)*)")?', m["args"]),
                 message=next((f for f in reversed(stack) if isinstance(f, str)), None)))
         elif name and hasattr(top, "ret") and (top.name, top.ret) == (name, m["ret"]):
-            frame, value = stack.pop(), low(m["retval"])
+            frame, value = stack.pop(), signed32(m["retval"])
             if frame.name in RESULTS and value:  # NULL is no handle
                 names.setdefault(value, RESULTS[frame.name])
             result = names.get(value, hex(value) if value > 0xFFF else value)
@@ -168,26 +167,6 @@ def fold(steps):
     return out
 
 
-def relay_only_the_exe(exe, env):  # the four DLLs, and only calls that EXE makes
-    for name, value in (("RelayInclude", "user32.*;gdi32.*;opengl32.*;glu32.*;"
-                                         "ntdll.NtdllDefWindowProc_A"),
-                        ("RelayFromInclude", os.path.basename(exe))):
-        subprocess.run([WINE64, "reg", "add", "HKCU\\Software\\Wine\\Debug", "/v", name, "/d",
-                        value, "/f"], env=env, check=True, stdout=subprocess.DEVNULL)
-
-
-def story(s, exe, log):
-    """The check program's story (check.cpp), with Wine's log to LOG and a
-    wrong picture to the session's folder; returns the exe's exit status."""
-    relay_only_the_exe(exe, s.env)
-    check = s.start(s.check_exe, "story", windows_path(exe), log=log, out=None,
-                    cwd=s.evidence_dir, WINEDEBUG=DEBUG)
-    status = s.wait_exit(check, 300)
-    if status == FAILED:
-        raise AssertionError("the story stopped where the check program's line says")
-    return status
-
-
 def read_log(path, exe):
     """The lines of EXE's own process in the log at PATH: the check program
     that drives it logs there too, and its calls come from the same address."""
@@ -197,35 +176,3 @@ def read_log(path, exe):
     pid = next((line.split(":")[0] for line in lines
                 if (m := LOADED.search(line)) and m["path"].lower().endswith(name)), None)
     return [line for line in lines if line.startswith(f"{pid}:")]
-
-
-def main(tree, raw=False):
-    """scripts/trace.sh: the story headless, or on your DISPLAY driven by you.
-    Where the run fails, Wine's errors from it and the cause they name follow,
-    and Wine's whole log is kept."""
-    tree = Tree(tree)
-    exe, arch = tree.exe, tree.arch
-    path = os.path.join(ROOT, "build", f"trace-{arch}.log")
-    with lock_prefix():  # from writing the log to removing it: another trace waits
-        with open(path, "w") as log:
-            if os.environ.get("DISPLAY"):
-                status = run_on_display(exe, log, lambda env: relay_only_the_exe(exe, env),
-                                        WINEDEBUG=DEBUG)
-            else:
-                with Session(os.path.join(ROOT, "build", "trace"), tree.check) as s:
-                    try:
-                        status = story(s, exe, log)
-                    except AssertionError as failure:
-                        print(f"gltriangles.exe: {failure}", file=sys.stderr)
-                        status = None
-        if status != 0:
-            diagnose.explain(path, 0, arch, True)
-            print(f"Wine's whole log: {path}")
-            return 1 if status is None else status
-        lines = read_log(path, exe)
-        steps = fold(timeline(lines, image_of(exe, lines)))
-        for number, step in enumerate(steps, 1):
-            print(f"{number:4}  {'  ' * step.depth}{step.text}")
-        print(f"{len(steps) + 1:4}  exit status {status}")
-        print(f"Wine's whole log: {path}") if raw else os.remove(path)
-    return status
