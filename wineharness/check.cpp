@@ -21,7 +21,7 @@
 // For the queries, exit status 3 means "not there (yet)", so the host can
 // poll; the bench asks them.
 //
-// DPI: a case makes this process DPI-aware (system-aware, SetProcessDPIAware).
+// DPI: this process is DPI-aware (system-aware, SetProcessDPIAware), in every mode.
 // At 150 % the platform stretches the exe's window, which declares no
 // awareness, to 1.5 times its size; unaware, we would be given the exe's
 // own coordinates and a screen scaled back down, not what the user sees.
@@ -43,7 +43,13 @@ LRESULT HitTest(HWND hwnd, int x, int y)
 {
     const LPARAM at = static_cast<LPARAM>((static_cast<DWORD>(y & 0xFFFF) << 16) |
                                           static_cast<DWORD>(x & 0xFFFF));
-    return SendMessageA(hwnd, WM_NCHITTEST, 0, at);
+    // With a limit: a hung exe must fail the case, not hang it.
+    DWORD_PTR hit = HTNOWHERE;
+    if (!SendMessageTimeoutA(hwnd, WM_NCHITTEST, 0, at, SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000,
+                             &hit)) {
+        return HTNOWHERE;
+    }
+    return static_cast<LRESULT>(hit);
 }
 
 bool InMoveSize(HWND hwnd)
@@ -301,6 +307,7 @@ bool Start(const char* exe, int show, App* app)
     if (!CreateProcessA(exe, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &app->pi)) {
         return Fail("cannot start %s (error %lu)", exe, GetLastError());
     }
+    CloseHandle(app->pi.hThread);
     gStarted = app->pi.hProcess;
     return true;
 }
@@ -334,7 +341,8 @@ bool Exits(const App& app, DWORD* status)
     if (WaitForSingleObject(app.pi.hProcess, 20000) != WAIT_OBJECT_0) {
         return Fail("the exe was still running 20 s later", Look(app.hwnd));
     }
-    return GetExitCodeProcess(app.pi.hProcess, status) != FALSE;
+    return GetExitCodeProcess(app.pi.hProcess, status) ||
+           Fail("cannot read the exe's exit status (error %lu)", GetLastError());
 }
 
 bool ExitsWith(const App& app, DWORD want)
@@ -844,9 +852,10 @@ bool IconRight(const RECT& r)
             return wrong == 0;
         },
         10000);
-    if (!right && shot.bitmap != NULL) SaveBmp(shot, "icon-seen.bmp");
+    const bool kept = !right && shot.bitmap != NULL;
+    if (kept) SaveBmp(shot, "icon-seen.bmp");
     Free(&shot);
-    return right || Fail("%s; kept icon-seen.bmp", failure);
+    return right || Fail("%s%s", failure, kept ? "; kept icon-seen.bmp" : "");
 }
 
 bool CheckRefused(const char* exe, const char* fault, const char* cause, const char* text)
@@ -896,7 +905,11 @@ bool CheckRefused(const char* exe, const char* fault, const char* cause, const c
 void Begin(const char* name)
 {
     gCase = name;
-    SetProcessDPIAware();
+    // What an earlier run of the case kept is not this run's.
+    char seen[MAX_PATH];
+    snprintf(seen, sizeof seen, "%s-seen.bmp", name);
+    DeleteFileA(seen);
+    DeleteFileA("icon-seen.bmp");
     HDC screen = GetDC(NULL);
     gScale = GetDeviceCaps(screen, LOGPIXELSY) / 96.0;
     ReleaseDC(NULL, screen);
@@ -909,6 +922,8 @@ int End(int status)
         TerminateProcess(gStarted, 1);
         WaitForSingleObject(gStarted, 5000);
     }
+    if (gStarted != NULL) CloseHandle(gStarted);
+    gStarted = NULL;
     return status;
 }
 
@@ -985,6 +1000,7 @@ int Story(const char* exe)
 
 int main(int argc, char** argv)
 {
+    SetProcessDPIAware();
     if (argc == 2 && strcmp(argv[1], "window") == 0) return Window(false);
     if (argc == 3 && strcmp(argv[1], "window") == 0 && strcmp(argv[2], "hittests") == 0) {
         return Window(true);
