@@ -17,6 +17,8 @@ THREAD = re.compile(r"^(?:[0-9a-f]{4,}:)+")  # the +pid/+tid prefixes
 NO_OPENGL = re.compile(r"^(?:[0-9a-f]{4,}:)*err:wgl:.*couldn't initialize OpenGL")
 NO_DRIVER = re.compile(r"failed to load driver")
 MESA = {"win32": "libgl1-mesa-dri:i386 libglx-mesa0:i386", "win64": "libgl1-mesa-dri libglx-mesa0"}
+# Wine's loader, when it finds the shared user data page taken (now and then).
+LOADER_GAVE_UP = "failed to map the shared user data"
 SHOWN = 15  # error lines at most, the first ones: the root cause comes first
 
 

@@ -12,8 +12,10 @@ A session of its own costs about 1.2 s (Xvfb, wineserver, Wine's desktop,
 and their ending), as much as the case it would run; so a suite starts one
 and shares it, as ctest fixtures (tests/e2e/CMakeLists.txt)."""
 
+import contextlib
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -60,15 +62,22 @@ def run(pe, *args):
 
 
 def start_once_more(argv, env, log):
-    """ARGV's status; now and then Wine's loader finds the shared user data
-    page taken and exits 1 before the PE runs: that start alone is made again."""
-    for _ in range(2):
+    """ARGV's status. Now and then Wine's loader finds the shared user data
+    page taken and exits 1 before the PE runs: a start that exited 1 without
+    a word of its own on stdout, with that line in the log, is made once
+    more, and we say so. (The PE's children share the log, so its lines
+    alone cannot tell whose start it was.)"""
+    for start in (1, 2):
         since = os.path.getsize(log.name)
-        status = subprocess.run(argv, env=env, stderr=log).returncode
-        if status != 1 or not any("failed to map the shared user data" in line
-                                  for line in diagnose.errors(log.name, since)):
-            break
-    return status
+        done = subprocess.run(argv, env=env, stdout=subprocess.PIPE, stderr=log, text=True)
+        sys.stdout.write(done.stdout)
+        sys.stdout.flush()
+        taken = [line for line in diagnose.errors(log.name, since)
+                 if diagnose.LOADER_GAVE_UP in line]
+        if done.returncode != 1 or done.stdout or not taken or start == 2:
+            return done.returncode
+        print(f"{os.path.basename(argv[1])}: starting it once more, as Wine's loader gave up "
+              f"on it: {taken[0]}", file=sys.stderr)
 
 
 def serve(watched):
@@ -94,19 +103,28 @@ def start():
     deadline = time.monotonic() + 60
     while not shared():
         if server.poll() is not None or time.monotonic() > deadline:
-            server.kill()
+            end(server.pid)
             return f"the shared Wine session did not start; see serve.log and wine.log in {os.getcwd()}"
         time.sleep(0.05)
     return 0
 
 
+def end(pid):
+    """Ends the session server PID as Ctrl+C would (it then ends its Wine and
+    Xvfb); True once it has gone, within 30 s."""
+    with contextlib.suppress(ProcessLookupError):
+        os.kill(pid, signal.SIGTERM)
+    deadline = time.monotonic() + 30
+    while alive(pid) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return not alive(pid)
+
+
 def stop():
     state = shared()
-    if state:
-        os.kill(state["pid"], 15)
-        deadline = time.monotonic() + 30
-        while alive(state["pid"]) and time.monotonic() < deadline:
-            time.sleep(0.05)
+    if state and not end(state["pid"]):
+        return (f"the shared Wine session (pid {state['pid']}) was still running 30 s after "
+                f"SIGTERM: end it (kill {state['pid']}), then run again")
     return 0
 
 

@@ -162,7 +162,7 @@ class Session:
             # Now and then Wine's loader finds the shared user data page taken
             # and exits 1 before the check program runs (seen once in thousands of
             # starts): that start alone is tried again.
-            taken = [line for line in said if "failed to map the shared user data" in line]
+            taken = [line for line in said if diagnose.LOADER_GAVE_UP in line]
             if status != 1 or not taken or start == 2:
                 break
             print(f"check {' '.join(args)}: starting it once more, as Wine's loader gave up on "
