@@ -49,15 +49,21 @@ LOADED = re.compile(r':trace:loaddll:\w+ Loaded L"(?P<path>[^"]*)" at (?P<base>\
 Step = namedtuple("Step", "depth kind name text")  # kind: message, call or fold
 
 
-def image_of(exe, lines):
-    """The addresses EXE took in the run that Wine's log LINES tell of."""
+def loaded(exe, lines):
+    """The match of Wine's line, among LINES, that says where EXE was loaded
+    (its pid prefix and base)."""
     name = os.path.basename(exe).lower()
     for line in lines:
         m = LOADED.search(line)
         if m and m["path"].lower().endswith("\\\\" + name):
-            base = int(m["base"], 16)
-            return range(base, base + pe_header(exe).size)
+            return m
     raise ValueError(f"the log says nowhere where {name} was loaded")
+
+
+def image_of(exe, lines):
+    """The addresses EXE took in the run that Wine's log LINES tell of."""
+    base = int(loaded(exe, lines)["base"], 16)
+    return range(base, base + pe_header(exe).size)
 
 
 def signed32(raw):  # 64-bit Wine shows whole registers
@@ -172,7 +178,5 @@ def read_log(path, exe):
     that drives it logs there too, and its calls come from the same address."""
     with open(path, errors="replace") as f:
         lines = f.readlines()
-    name = "\\\\" + os.path.basename(exe).lower()
-    pid = next((line.split(":")[0] for line in lines
-                if (m := LOADED.search(line)) and m["path"].lower().endswith(name)), None)
+    pid = loaded(exe, lines).string.split(":")[0]
     return [line for line in lines if line.startswith(f"{pid}:")]
