@@ -51,7 +51,7 @@ def run(tree):
             seen = os.path.join(evidence, "seen.bmp")
             with contextlib.suppress(FileNotFoundError):  # an earlier run's
                 os.remove(seen)
-            check = s.start(tree.check, "run", windows_path(exe), windows_path(seen), out=None)
+            check = s.start(tree.check, "run", windows_path(exe), windows_path(seen), own_output=True)
             try:
                 status = s.wait_exit(check, 120)
             except AssertionError as failure:

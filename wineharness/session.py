@@ -121,14 +121,14 @@ class Session:
                           "the active main window", 40.0, hit_tests, app)
 
     # --- processes -------------------------------------------------------
-    def start(self, *argv, log=None, out=0, cwd=None, **env):
+    def start(self, *argv, log=None, own_output=False, cwd=None, **env):
         """ARGV... under Wine in the background, in CWD, with ENV added and
         Wine's log to LOG (the session's log by default), and its output too
-        unless OUT says where (None: ours)."""
+        unless OWN_OUTPUT sends that to ours."""
         log = log or self.log
         since = os.path.getsize(log.name)
         proc = subprocess.Popen([loader(argv[0]), *argv], env=dict(self.env, **env),
-                                stdout=log if out == 0 else out, stderr=log, cwd=cwd)
+                                stdout=None if own_output else log, stderr=log, cwd=cwd)
         proc.log, proc.since = log.name, since  # where its run's lines begin
         self.procs.append(proc)
         return proc

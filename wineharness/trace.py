@@ -23,7 +23,7 @@ def drive_story(session, exe, log):
     log to LOG and a wrong picture to the session's folder; returns the
     exe's exit status."""
     relay_only_the_exe(exe, session.env)
-    check = session.start(session.check_exe, "story", windows_path(exe), log=log, out=None,
+    check = session.start(session.check_exe, "story", windows_path(exe), log=log, own_output=True,
                           cwd=session.evidence_dir, WINEDEBUG=DEBUG)
     status = session.wait_exit(check, 300)
     if status == FAILED:

@@ -107,7 +107,7 @@ class Session:
         self.log.close()
         self.lock.__exit__(*exc)
 
-    def start(self, check, *args, log=None, out=0, cwd=None, **env):
+    def start(self, check, *args, log=None, own_output=False, cwd=None, **env):
         self.wine.play(log or self.log)
         return args
 
