@@ -14,9 +14,10 @@ to_root  # host32.sh runs its probe from build/
 
 COMMON="cmake ninja-build wine64 xvfb fonts-wine python3 python3-xlib python3-pil"
 # Only the win32 thread model, which the builds
-# use: with the posix one too the download doubles.
-WIN64="g++-mingw-w64-x86-64-win32 libgl1 libgl1-mesa-dri libglx-mesa0"
-WIN32="g++-mingw-w64-i686-win32 wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386"
+# use: with the posix one too the download doubles. Without XComposite,
+# Wine 10 shows a scaled window's OpenGL picture black.
+WIN64="g++-mingw-w64-x86-64-win32 libgl1 libgl1-mesa-dri libglx-mesa0 libxcomposite1"
+WIN32="g++-mingw-w64-i686-win32 wine wine32:i386 libgl1:i386 libgl1-mesa-dri:i386 libglx-mesa0:i386 libxcomposite1:i386"
 # clang and lld: the second compiler; the rest check the style (tests/style)
 TESTS="g++ libgtest-dev python3-pytest clang lld clang-format clang-tidy shellcheck"
 

@@ -11,22 +11,25 @@
 //                       restore, minimise and restore, close button; exits
 //                       with the exe's status, or kFailed
 //   check window [hittests]   the main window: rectangles, styles, state and,
-//                             with hittests, the screen points of its caption
-//                             buttons and sizing corner, found with
-//                             WM_NCHITTEST (a hundred or more messages to the
-//                             window, slow where the exe is emulated)
+//                             with hittests, the screen point of its sizing
+//                             corner, found with WM_NCHITTEST (dozens of
+//                             messages to the window, slow where the exe is
+//                             emulated)
 //   check dragfull            turn on "show window contents while dragging",
 //                             as a Windows desktop has it by default
+//   check shown         what the platform makes of a main window's first
+//                       ShowWindow(SW_SHOWNORMAL), as its exit status (SW_*)
 //
 // For the queries, exit status 3 means "not there (yet)", so the host can
 // poll; the bench asks them.
 //
-// DPI: this process is DPI-aware (system-aware, SetProcessDPIAware), in every mode.
-// At 150 % the platform stretches the exe's window, which declares no
-// awareness, to 1.5 times its size; unaware, we would be given the exe's
-// own coordinates and a screen scaled back down, not what the user sees.
-// Aware, rectangles, pointer and screen pixels are the user's, and the scene
-// is scaled by the screen's DPI / 96 here, edges and margins with it.
+// DPI: this process is DPI-aware (SetProcessDPIAware), so rectangles, the
+// pointer and screen pixels are the user's. The exe declares no awareness:
+// on a scaled screen Windows (and Wine 10) stretch its window, while it
+// measures itself in its own units; Wine 8 leaves it unstretched. So what
+// the exe knows of itself (its client size, the points its hit tests take)
+// is asked from inside its own awareness (AsExe), and turned into screen
+// pixels through its window rectangle seen both ways (ToScreen).
 #include <windows.h>
 
 #include <math.h>
@@ -36,8 +39,73 @@
 
 namespace {
 
+// What the program makes: its class, its window and what it shows.
 const char kClass[] = "MinimalApp";
 const char kTitle[] = "Drawing Triangles With OpenGL (WEZ 6.1)";
+const LONG kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+const DWORD kExStyle = WS_EX_DLGMODALFRAME;
+const DWORD kClassStyle = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
+const RECT kPlace = {0, 0, 400, 150};  // in the exe's units
+
+const char* gCase = "";
+HANDLE gStarted = NULL;  // the exe this case started, ended with the case
+HANDLE gJob = NULL;      // every process we start: ended with us, however we end
+DWORD gDeadline = 0;     // GetTickCount() by which the case must be over
+double gSlow = 1;        // how much slower than kLaunchMs the exe came up
+bool gButtonDown = false;
+const DWORD kLaunchMs = 1500;  // a launch natively under Wine: longer means a slow host
+const int kTolerance = 3;      // levels out of 255, per channel (Mesa is off by at most 1)
+const double kEdgeMargin =
+    2;  // screen pixels per unit of the exe: this close to an edge is not judged
+// Windows 11 rounds a window's corners with an 8 px radius at 96 DPI, which
+// may clip the client area's bottom corners: those squares are not judged.
+const int kCorner = 8;
+const DWORD kHoldMs = 500;   // a picture that matched must still match this much later
+const DWORD kGoneMs = 1000;  // the window goes this soon after a close
+
+bool Fail(const char* format, ...)
+{
+    printf("check.%s: FAIL: ", gCase);
+    va_list args;
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    if (GetTickCount() - gDeadline < 0x80000000u) printf(" (the case's time is up)");
+    putchar('\n');
+    return false;
+}
+
+// MS, stretched on a slow host, but never past the case's deadline.
+DWORD Limit(DWORD ms)
+{
+    const DWORD left = gDeadline - GetTickCount();
+    const DWORD stretched = static_cast<DWORD>(ms * gSlow);
+    return left >= 0x80000000u ? 0 : stretched < left ? stretched : left;
+}
+
+// Polls READY until it holds or the time is up.
+template <typename F>
+bool WaitFor(F ready, DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    const DWORD limit = Limit(ms);
+    while (!ready()) {
+        if (GetTickCount() - start > limit) return false;
+        Sleep(10);
+    }
+    return true;
+}
+
+// Runs F in HWND's DPI awareness: what it asks of the window comes in the
+// window's own units, and what it sends is read so.
+template <typename F>
+void AsExe(HWND hwnd, F f)
+{
+    const DPI_AWARENESS_CONTEXT ours =
+        SetThreadDpiAwarenessContext(GetWindowDpiAwarenessContext(hwnd));
+    f();
+    if (ours != NULL) SetThreadDpiAwarenessContext(ours);
+}
 
 LRESULT HitTest(HWND hwnd, int x, int y)
 {
@@ -60,63 +128,30 @@ bool InMoveSize(HWND hwnd)
            (gui.flags & GUI_INMOVESIZE) != 0;
 }
 
-struct Button {
-    const char* name;
-    LRESULT code;
-    int x0;  // the run of `code` along the caption line; -1 before it is seen
-    int x1;
-    POINT at;  // its centre once found
-};
-
-// Finds the centre of each button's run along the caption line, measured
-// across in x, in one pass for all of them from the right, where caption
-// buttons sit, to just past the last one; and then down in y at that x.
-// Returns how many were found.
-int FindButtons(HWND hwnd, Button* buttons, int count, const RECT& wr, int captionY)
-{
-    int found = 0;
-    for (int x = wr.right - 1; x >= wr.left; --x) {
-        const LRESULT hit = HitTest(hwnd, x, captionY);
-        bool onButton = false;
-        for (int i = 0; i < count; ++i) {
-            if (hit == buttons[i].code) {
-                if (buttons[i].x1 < 0) {
-                    buttons[i].x1 = x;
-                    ++found;
-                }
-                buttons[i].x0 = x;
-                onButton = true;
-            }
-        }
-        if (found == count && !onButton) break;
-    }
-    for (int i = 0; i < count; ++i) {
-        Button& b = buttons[i];
-        if (b.x0 < 0) continue;
-        const int x = (b.x0 + b.x1) / 2;
-        int y0 = captionY;
-        int y1 = captionY;
-        while (y0 > wr.top && HitTest(hwnd, x, y0 - 1) == b.code) --y0;
-        while (y1 < wr.bottom - 1 && HitTest(hwnd, x, y1 + 1) == b.code) ++y1;
-        b.at.x = x;
-        b.at.y = (y0 + y1) / 2;
-    }
-    return found;
-}
-
-// A minimised window has no client area: its caption is all of it.
-int CaptionY(HWND hwnd)
+// In the window's own units (call inside AsExe): the middle of the run of
+// CODE along the caption line, from the right, where caption buttons sit;
+// false if there is none.
+bool FindOnCaption(HWND hwnd, LRESULT code, POINT* at)
 {
     RECT wr;
     GetWindowRect(hwnd, &wr);
     POINT origin = {0, 0};
     ClientToScreen(hwnd, &origin);
-    return IsIconic(hwnd) ? static_cast<int>((wr.top + wr.bottom) / 2)
-                          : static_cast<int>((wr.top + origin.y) / 2);
+    const int y = static_cast<int>((wr.top + origin.y) / 2);
+    int x1 = -1;
+    int x0 = -1;
+    for (int x = static_cast<int>(wr.right) - 1; x >= wr.left && (x0 < 0 || x0 == x + 1); --x) {
+        if (HitTest(hwnd, x, y) != code) continue;
+        if (x1 < 0) x1 = x;
+        x0 = x;
+    }
+    at->x = (x0 + x1) / 2;
+    at->y = y;
+    return x1 >= 0;
 }
 
-// The sizing corner: walk in from the bottom-right pixel along the diagonal
-// and take the middle of the run; false if there is none.
+// The sizing corner, in the window's own units: walk in from the
+// bottom-right pixel along the diagonal and take the middle of the run.
 bool FindGrip(HWND hwnd, POINT* grip)
 {
     RECT wr;
@@ -134,6 +169,8 @@ bool FindGrip(HWND hwnd, POINT* grip)
 struct Seen {
     RECT window;
     RECT client;  // on the screen
+    RECT own;     // the window in the exe's units
+    RECT ownClient;
     LONG style, exStyle;
     DWORD classStyle;
     bool visible, iconic, zoomed, active, sizing;
@@ -145,6 +182,12 @@ Seen Look(HWND hwnd)
     GetWindowRect(hwnd, &s.window);
     GetClientRect(hwnd, &s.client);
     MapWindowPoints(hwnd, NULL, reinterpret_cast<POINT*>(&s.client), 2);
+    s.own = s.window;
+    s.ownClient = s.client;
+    AsExe(hwnd, [&] {
+        GetWindowRect(hwnd, &s.own);
+        GetClientRect(hwnd, &s.ownClient);
+    });
     s.style = GetWindowLongA(hwnd, GWL_STYLE);
     s.exStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);
     s.classStyle = GetClassLongA(hwnd, GCL_STYLE);
@@ -154,6 +197,23 @@ Seen Look(HWND hwnd)
     s.active = GetForegroundWindow() == hwnd;
     s.sizing = InMoveSize(hwnd);
     return s;
+}
+
+// A point in the exe's units on the screen: the window's rectangle seen
+// both ways gives the platform's stretch.
+POINT ToScreen(const Seen& s, POINT p)
+{
+    const POINT at = {s.window.left + MulDiv(p.x - s.own.left, s.window.right - s.window.left,
+                                             s.own.right - s.own.left),
+                      s.window.top + MulDiv(p.y - s.own.top, s.window.bottom - s.window.top,
+                                            s.own.bottom - s.own.top)};
+    return at;
+}
+
+// Screen pixels per unit of the exe.
+double Stretch(const Seen& s)
+{
+    return static_cast<double>(s.window.right - s.window.left) / (s.own.right - s.own.left);
 }
 
 int Window(bool hitTests)
@@ -172,47 +232,30 @@ int Window(bool hitTests)
     printf("active %d\n", s.active);
     // Whether the window's thread is inside the platform's modal move/size loop.
     printf("movesize %d\n", s.sizing);
-
-    if (!hitTests) return 0;
-
-    Button buttons[] = {{"minbutton", HTMINBUTTON, -1, -1, {0, 0}},
-                        {"maxbutton", HTMAXBUTTON, -1, -1, {0, 0}},
-                        {"closebutton", HTCLOSE, -1, -1, {0, 0}}};
-    FindButtons(hwnd, buttons, 3, w, CaptionY(hwnd));
-    for (const Button& b : buttons) {
-        if (b.x0 >= 0) printf("%s %ld %ld\n", b.name, b.at.x, b.at.y);
-    }
     POINT grip;
-    if (FindGrip(hwnd, &grip)) printf("grip %ld %ld\n", grip.x, grip.y);
+    bool found = false;
+    if (hitTests) AsExe(hwnd, [&] { found = FindGrip(hwnd, &grip); });
+    if (found) printf("grip %ld %ld\n", ToScreen(s, grip).x, ToScreen(s, grip).y);
     return 0;
 }
 
-// The error icon as this process draws it, w x h pixels into COLOURS, with
-// OPAQUE false where it is see-through (it comes out differently on black
-// and on white).
-void ExpectedIcon(int w, int h, COLORREF* colours, bool* opaque)
+// A hidden window made as the program makes its own, in the current
+// awareness: the platform's own answer to the extended style and client
+// area that such a window gets, in this theme and at this DPI.
+HWND MakeLikeTheExe()
 {
-    HDC screen = GetDC(NULL);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, 2 * h);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    const RECT onBlack = {0, 0, w, h};
-    const RECT onWhite = {0, h, w, 2 * h};
-    FillRect(dc, &onBlack, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    FillRect(dc, &onWhite, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    HICON icon = LoadIconA(NULL, IDI_ERROR);
-    DrawIconEx(dc, 0, 0, icon, w, h, 0, NULL, DI_NORMAL);
-    DrawIconEx(dc, 0, h, icon, w, h, 0, NULL, DI_NORMAL);
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            colours[y * w + x] = GetPixel(dc, x, y);
-            opaque[y * w + x] = colours[y * w + x] == GetPixel(dc, x, y + h);
-        }
-    }
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(NULL, screen);
+    return CreateWindowExA(kExStyle, "Static", "", kStyle, kPlace.left, kPlace.top,
+                           kPlace.right - kPlace.left, kPlace.bottom - kPlace.top, NULL, NULL, NULL,
+                           NULL);
+}
+
+// check shown: this child's first ShowWindow, of a main window like the
+// exe's, told as the state it got.
+int Shown()
+{
+    HWND hwnd = MakeLikeTheExe();
+    ShowWindow(hwnd, SW_SHOWNORMAL);
+    return IsZoomed(hwnd) ? SW_SHOWMAXIMIZED : IsIconic(hwnd) ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
 }
 
 bool DragFullWindows()
@@ -224,55 +267,23 @@ bool DragFullWindows()
 
 // --- the checks -------------------------------------------------------------
 
-const char* gCase = "";
-HANDLE gStarted = NULL;        // the exe this case started, ended with the case
-double gScale = 1.0;           // screen pixels per pixel of the exe, which is not DPI-aware
-const int kTolerance = 3;      // levels out of 255, per channel (Mesa is off by at most 1)
-const double kEdgeMargin = 2;  // pixels, times gScale: this close to an edge is not judged
-
-bool Fail(const char* format, ...)
-{
-    printf("check.%s: FAIL: ", gCase);
-    va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
-    putchar('\n');
-    fflush(stdout);
-    return false;
-}
-
-// Polls READY until it holds or MS milliseconds have passed.
-template <typename F>
-bool WaitFor(F ready, DWORD ms)
-{
-    const DWORD start = GetTickCount();
-    while (!ready()) {
-        if (GetTickCount() - start > ms) return false;
-        Sleep(10);
-    }
-    return true;
-}
-
-int Scaled(int n)
-{
-    return static_cast<int>(lround(n * gScale));
-}
-
 struct App {
     PROCESS_INFORMATION pi;
     HWND hwnd;
-    int w0, h0;  // the client area at creation, in the exe's pixels
+    int w0, h0;     // the client area at creation, in the exe's pixels
+    DWORD exStyle;  // what the platform makes of kExStyle
+    double stretch;
 };
 
 bool Fail(const char* what, const Seen& s)
 {
     return Fail(
-        "%s; saw window %ld,%ld %ldx%ld, client %ldx%ld, visible %d minimised %d "
-        "maximised %d active %d sizing %d",
+        "%s; saw window %ld,%ld %ldx%ld, client %ldx%ld (%ldx%ld in its own units), visible %d "
+        "minimised %d maximised %d active %d sizing %d",
         what, s.window.left, s.window.top, s.window.right - s.window.left,
         s.window.bottom - s.window.top, s.client.right - s.client.left,
-        s.client.bottom - s.client.top, s.visible, s.iconic, s.zoomed, s.active, s.sizing);
+        s.client.bottom - s.client.top, s.ownClient.right, s.ownClient.bottom, s.visible, s.iconic,
+        s.zoomed, s.active, s.sizing);
 }
 
 // The top-level window of class CLS (and TITLE, unless NULL) that the
@@ -293,9 +304,17 @@ bool Exited(const App& app)
     return WaitForSingleObject(app.pi.hProcess, 0) == WAIT_OBJECT_0;
 }
 
-// Starts EXE with SHOW in its STARTUPINFO, or none.
-bool Start(const char* exe, int show, App* app)
+// Starts EXE (with ARGS, if any) with SHOW in its STARTUPINFO, or none, in
+// our job, which ends it if we are ended first (by ctest's time limit, say).
+bool Spawn(const char* exe, char* args, int show, PROCESS_INFORMATION* pi)
 {
+    if (gJob == NULL) {
+        gJob = CreateJobObjectA(NULL, NULL);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit;
+        memset(&limit, 0, sizeof limit);
+        limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        SetInformationJobObject(gJob, JobObjectExtendedLimitInformation, &limit, sizeof limit);
+    }
     STARTUPINFOA si;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
@@ -303,43 +322,85 @@ bool Start(const char* exe, int show, App* app)
         si.dwFlags = STARTF_USESHOWWINDOW;
         si.wShowWindow = static_cast<WORD>(show);
     }
-    memset(app, 0, sizeof *app);
-    if (!CreateProcessA(exe, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &si, &app->pi)) {
+    memset(pi, 0, sizeof *pi);
+    if (!CreateProcessA(exe, args, NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &si, pi)) {
         return Fail("cannot start %s (error %lu)", exe, GetLastError());
     }
-    CloseHandle(app->pi.hThread);
+    AssignProcessToJobObject(gJob, pi->hProcess);
+    ResumeThread(pi->hThread);
+    CloseHandle(pi->hThread);
+    return true;
+}
+
+bool Start(const char* exe, int show, App* app)
+{
+    memset(app, 0, sizeof *app);
+    if (!Spawn(exe, NULL, show, &app->pi)) return false;
     gStarted = app->pi.hProcess;
     return true;
 }
 
-// Starts EXE and waits for its main window to be shown; false once the exe
-// has exited or the time is up.
+// What the platform makes of the first ShowWindow(SW_SHOWNORMAL) of a main
+// window whose launcher asked for SHOW: Windows takes the launcher's show
+// command, Wine does not. A child of ours started the same way shows a
+// window like the exe's and says.
+int ShownAs(int show)
+{
+    char self[MAX_PATH];
+    char args[] = "check shown";
+    PROCESS_INFORMATION pi;
+    DWORD state = 0;
+    GetModuleFileNameA(NULL, self, MAX_PATH);
+    if (!Spawn(self, args, show, &pi)) return -1;
+    WaitForSingleObject(pi.hProcess, Limit(20000));
+    GetExitCodeProcess(pi.hProcess, &state);
+    TerminateProcess(pi.hProcess, 0);
+    CloseHandle(pi.hProcess);
+    if (state == SW_SHOWNORMAL || state == SW_SHOWMAXIMIZED || state == SW_SHOWMINIMIZED) {
+        return static_cast<int>(state);
+    }
+    return Fail("our own window, shown the same way, told nothing (status %lu)", state) - 1;
+}
+
+// Starts EXE and waits for its main window to be shown (not to be in
+// front: Windows gives that only by its foreground rules); false once the
+// exe has exited or the time is up. The time it took tells how slow this
+// host is, and every later wait is stretched by it.
 bool Launch(const char* exe, int show, App* app)
 {
+    const DWORD began = GetTickCount();
     if (!Start(exe, show, app)) return false;
     const bool shown = WaitFor(
         [&] {
             app->hwnd = FindOwnWindow(app->pi.dwProcessId, kClass, kTitle);
-            return Exited(*app) || (IsWindowVisible(app->hwnd) &&
-                                    (GetForegroundWindow() == app->hwnd || IsIconic(app->hwnd)));
+            return Exited(*app) || IsWindowVisible(app->hwnd);
         },
         40000);
     DWORD status = 0;
     if (Exited(*app) && GetExitCodeProcess(app->pi.hProcess, &status)) {
         return Fail("the exe exited with %lu before its window was shown", status);
     }
-    if (!shown) return Fail("no shown window of class %s titled \"%s\" in 40 s", kClass, kTitle);
-    const Seen s = Look(app->hwnd);
-    app->w0 = static_cast<int>(lround((s.client.right - s.client.left) / gScale));
-    app->h0 = static_cast<int>(lround((s.client.bottom - s.client.top) / gScale));
+    if (!shown) return Fail("no shown window of class %s titled \"%s\"", kClass, kTitle);
+    const double took = (GetTickCount() - began) / static_cast<double>(kLaunchMs);
+    gSlow = took > 1 ? took : 1;
+    RECT client = {0, 0, 0, 0};
+    AsExe(app->hwnd, [&] {
+        HWND like = MakeLikeTheExe();
+        GetClientRect(like, &client);
+        app->exStyle = static_cast<DWORD>(GetWindowLongA(like, GWL_EXSTYLE));
+        DestroyWindow(like);
+    });
+    app->w0 = static_cast<int>(client.right);
+    app->h0 = static_cast<int>(client.bottom);
+    app->stretch = Stretch(Look(app->hwnd));
     return true;
 }
 
 // Waits for the exe to exit, into STATUS.
 bool Exits(const App& app, DWORD* status)
 {
-    if (WaitForSingleObject(app.pi.hProcess, 20000) != WAIT_OBJECT_0) {
-        return Fail("the exe was still running 20 s later", Look(app.hwnd));
+    if (WaitForSingleObject(app.pi.hProcess, Limit(20000)) != WAIT_OBJECT_0) {
+        return Fail("the exe was still running", Look(app.hwnd));
     }
     return GetExitCodeProcess(app.pi.hProcess, status) ||
            Fail("cannot read the exe's exit status (error %lu)", GetLastError());
@@ -473,15 +534,14 @@ double SegmentDistance(double px, double py, const Vertex& a, const Vertex& b)
     return hypot(px - a.x - t * dx, py - a.y - t * dy);
 }
 
-// The colour at (px, py), or false where it is too close to an edge to judge.
-bool ColourAt(double px, double py, const Vertex t[6], DWORD* colour)
+// The colour at (px, py), or false where it is within MARGIN of an edge.
+bool ColourAt(double px, double py, const Vertex t[6], double margin, DWORD* colour)
 {
     *colour = 0;
     for (int i = 0; i < 6; i += 3) {
         const Vertex& a = t[i];
         const Vertex& b = t[i + 1];
         const Vertex& c = t[i + 2];
-        const double margin = kEdgeMargin * gScale;
         if (SegmentDistance(px, py, a, b) < margin || SegmentDistance(px, py, b, c) < margin ||
             SegmentDistance(px, py, c, a) < margin) {
             return false;
@@ -501,54 +561,62 @@ bool ColourAt(double px, double py, const Vertex t[6], DWORD* colour)
     return true;
 }
 
-// Waits for the client area to show the scene, every pixel of it judged but
-// those near an edge; keeps what it saw last as KEEP if given, else on time
-// out as CASE-seen.bmp.
+// Whether the client area shows the scene now, every pixel of it judged but
+// those near an edge or in a rounded corner; says why not into FAILURE.
+bool Judge(const App& app, Shot* shot, char* failure, size_t size)
+{
+    if (!Grab(Look(app.hwnd).client, shot)) return false;
+    Vertex t[6];
+    Triangles(shot->w, shot->h, app.w0, app.h0, t);
+    HDC screen = GetDC(NULL);
+    const int corner = MulDiv(kCorner, GetDeviceCaps(screen, LOGPIXELSY), 96);
+    ReleaseDC(NULL, screen);
+    int judged = 0;
+    int wrong = 0;
+    for (int y = 0; y < shot->h; ++y) {
+        for (int x = 0; x < shot->w; ++x) {
+            DWORD want;
+            if ((x < corner || x >= shot->w - corner) && y >= shot->h - corner) continue;
+            if (!ColourAt(x + 0.5, y + 0.5, t, kEdgeMargin * app.stretch, &want)) continue;
+            ++judged;
+            const DWORD got = shot->bits[y * shot->w + x] & 0xFFFFFF;
+            if (Off(want, got) && wrong++ == 0) {
+                snprintf(failure, size,
+                         "first wrong pixel at client (%d, %d): expected #%06lx, found #%06lx", x,
+                         y, want, got);
+            }
+        }
+    }
+    if (wrong == 0 && judged < shot->w * shot->h / 2) {
+        snprintf(failure, size, "only %d of %d pixels away from edges", judged, shot->w * shot->h);
+        return false;
+    }
+    if (wrong > 0) {
+        const size_t n = strlen(failure);
+        snprintf(failure + n, size - n, "; %d of %d judged pixels wrong, in %dx%d", wrong, judged,
+                 shot->w, shot->h);
+    }
+    return wrong == 0;
+}
+
+// Waits for the client area to show the scene, and once it does, judges it
+// again kHoldMs later: a picture must stay right. Keeps what it saw last as
+// KEEP if given, else on failure as CASE-seen.bmp.
 bool PictureRight(const App& app, const char* what, const char* keep = NULL)
 {
     Shot shot = {0, 0, NULL, NULL};
     char failure[300] = "no picture could be read from the screen";
-    const bool right = WaitFor(
-        [&] {
-            const Seen s = Look(app.hwnd);
-            if (!Grab(s.client, &shot)) return false;
-            Vertex t[6];
-            Triangles(shot.w, shot.h, app.w0, app.h0, t);
-            int judged = 0;
-            int wrong = 0;
-            for (int y = 0; y < shot.h; ++y) {
-                for (int x = 0; x < shot.w; ++x) {
-                    DWORD want;
-                    if (!ColourAt(x + 0.5, y + 0.5, t, &want)) continue;
-                    ++judged;
-                    const DWORD got = shot.bits[y * shot.w + x] & 0xFFFFFF;
-                    if (Off(want, got) && wrong++ == 0) {
-                        snprintf(
-                            failure, sizeof failure,
-                            "first wrong pixel at client (%d, %d): expected #%06lx, found #%06lx",
-                            x, y, want, got);
-                    }
-                }
-            }
-            if (wrong == 0 && judged < shot.w * shot.h / 2) {
-                snprintf(failure, sizeof failure, "only %d of %d pixels away from edges", judged,
-                         shot.w * shot.h);
-                return false;
-            }
-            if (wrong > 0) {
-                const size_t n = strlen(failure);
-                snprintf(failure + n, sizeof failure - n,
-                         "; %d of %d judged pixels wrong, in %dx%d", wrong, judged, shot.w, shot.h);
-            }
-            return wrong == 0;
-        },
-        10000);
+    bool right = WaitFor([&] { return Judge(app, &shot, failure, sizeof failure); }, 10000);
+    if (right) {
+        Sleep(kHoldMs);
+        right = Judge(app, &shot, failure, sizeof failure);
+    }
     char path[MAX_PATH];
     snprintf(path, sizeof path, keep != NULL ? "%s" : "%s-seen.bmp", keep != NULL ? keep : gCase);
     if ((keep != NULL || !right) && shot.bitmap != NULL) SaveBmp(shot, path);
     if (!right && shot.bitmap != NULL) {
         Fail("%s is wrong: %s (scene %dx%d, tolerance %d, edge margin %g px); kept %s", what,
-             failure, app.w0, app.h0, kTolerance, kEdgeMargin * gScale, path);
+             failure, app.w0, app.h0, kTolerance, kEdgeMargin * app.stretch, path);
     } else if (!right) {
         Fail("%s: %s", what, failure);
     }
@@ -566,24 +634,26 @@ void Send(INPUT* in)
 // The pointer to (x, y), with FLAGS (a button going down or up) there.
 // Each event carries its place: under Wine the X server may still report
 // where an earlier case left the pointer.
-void MouseAt(int x, int y, DWORD flags)
+void MouseAt(POINT p, DWORD flags)
 {
     INPUT in;
     memset(&in, 0, sizeof in);
     in.type = INPUT_MOUSE;
     // The middle of pixel (x, y) on the 0..65535 scale of the primary screen.
-    in.mi.dx = (2 * x + 1) * 65536 / (2 * GetSystemMetrics(SM_CXSCREEN));
-    in.mi.dy = (2 * y + 1) * 65536 / (2 * GetSystemMetrics(SM_CYSCREEN));
+    in.mi.dx = (2 * p.x + 1) * 65536 / (2 * GetSystemMetrics(SM_CXSCREEN));
+    in.mi.dy = (2 * p.y + 1) * 65536 / (2 * GetSystemMetrics(SM_CYSCREEN));
     in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
     Send(&in);
+    if (flags & MOUSEEVENTF_LEFTDOWN) gButtonDown = true;
+    if (flags & MOUSEEVENTF_LEFTUP) gButtonDown = false;
 }
 
-bool MouseTo(int x, int y)
+bool MouseTo(POINT p)
 {
-    MouseAt(x, y, 0);
+    MouseAt(p, 0);
     POINT at = {0, 0};
-    return WaitFor([&] { return GetCursorPos(&at) && at.x == x && at.y == y; }, 5000) ||
-           Fail("the pointer went to %ld, %ld, not %d, %d", at.x, at.y, x, y);
+    return WaitFor([&] { return GetCursorPos(&at) && at.x == p.x && at.y == p.y; }, 5000) ||
+           Fail("the pointer went to %ld, %ld, not %ld, %ld", at.x, at.y, p.x, p.y);
 }
 
 void Key(WORD vk, bool up)
@@ -596,25 +666,61 @@ void Key(WORD vk, bool up)
     Send(&in);
 }
 
-// Clicks the caption button with hit-test code CODE.
+// Presses the COUNT KEYS in turn, each only while HWND is in front, so
+// that no key reaches another window, and lets them go in reverse.
+bool Press(HWND hwnd, const WORD* keys, int count)
+{
+    int down = 0;
+    while (down < count && GetForegroundWindow() == hwnd) Key(keys[down++], false);
+    for (int i = down; i-- > 0;) Key(keys[i], true);
+    char front[100] = "";
+    GetWindowTextA(GetForegroundWindow(), front, sizeof front);
+    return down == count ||
+           Fail("shown but not active: \"%s\" is in front, so key %d of %d was not sent", front,
+                down + 1, count);
+}
+
+// A click at AT, in the exe's units.
+bool Click(HWND hwnd, POINT at)
+{
+    at = ToScreen(Look(hwnd), at);
+    if (!MouseTo(at)) return false;
+    MouseAt(at, MOUSEEVENTF_LEFTDOWN);
+    MouseAt(at, MOUSEEVENTF_LEFTUP);
+    return true;
+}
+
+// Clicks what answers CODE on the window's caption line.
 bool ClickButton(HWND hwnd, LRESULT code, const char* name)
 {
-    RECT wr;
-    GetWindowRect(hwnd, &wr);
-    Button b = {name, code, -1, -1, {0, 0}};
-    const int captionY = CaptionY(hwnd);
-    if (FindButtons(hwnd, &b, 1, wr, captionY) == 0) {
-        char what[100];
-        snprintf(what, sizeof what, "no %s at y %d (WM_NCHITTEST never answers %ld)", name,
-                 captionY, static_cast<long>(code));
-        return Fail(what, Look(hwnd));
-    }
-    const int x = static_cast<int>(b.at.x);
-    const int y = static_cast<int>(b.at.y);
-    if (!MouseTo(x, y)) return false;
-    MouseAt(x, y, MOUSEEVENTF_LEFTDOWN);
-    MouseAt(x, y, MOUSEEVENTF_LEFTUP);
-    return true;
+    POINT at = {0, 0};
+    bool found = false;
+    AsExe(hwnd, [&] { found = FindOnCaption(hwnd, code, &at); });
+    if (found) return Click(hwnd, at);
+    char what[100];
+    snprintf(what, sizeof what, "no %s on the caption (WM_NCHITTEST never answers %ld)", name,
+             static_cast<long>(code));
+    return Fail(what, Look(hwnd));
+}
+
+// In front, as a user brings it there: a click on the middle of its caption.
+bool Activate(HWND hwnd)
+{
+    if (GetForegroundWindow() == hwnd) return true;
+    POINT at = {0, 0};
+    LRESULT hit = HTNOWHERE;
+    AsExe(hwnd, [&] {
+        RECT wr;
+        POINT origin = {0, 0};
+        GetWindowRect(hwnd, &wr);
+        ClientToScreen(hwnd, &origin);
+        at.x = (wr.left + wr.right) / 2;
+        at.y = (wr.top + origin.y) / 2;
+        hit = HitTest(hwnd, static_cast<int>(at.x), static_cast<int>(at.y));
+    });
+    if (hit != HTCAPTION) return Fail("no caption to click in the middle of the window's top");
+    return (Click(hwnd, at) && WaitFor([&] { return GetForegroundWindow() == hwnd; }, 5000)) ||
+           Fail("shown but not active after a click on its caption");
 }
 
 template <typename F>
@@ -644,40 +750,52 @@ bool RestoredTo(const App& app, const RECT& r)
 
 // --- the cases ------------------------------------------------------------
 
-bool WindowRight(const App& app)
+// Its class, styles and state and, shown normally, its place and client
+// area in its own units, as the platform makes them for such a window.
+bool WindowRight(const App& app, int shown)
 {
     const Seen s = Look(app.hwnd);
-    const LONG style = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
-    const DWORD classStyle = CS_VREDRAW | CS_HREDRAW | CS_OWNDC;
-    if ((s.style & ~WS_VISIBLE) != style) {
-        return Fail("style 0x%08lx, expected 0x%08lx", s.style & ~WS_VISIBLE, style);
+    if ((s.style & ~WS_VISIBLE) != kStyle) {
+        return Fail("style 0x%08lx, expected 0x%08lx", s.style & ~WS_VISIBLE, kStyle);
     }
-    if ((s.exStyle & WS_EX_DLGMODALFRAME) == 0) {
-        return Fail("extended style 0x%08lx lacks WS_EX_DLGMODALFRAME", s.exStyle);
+    if (static_cast<DWORD>(s.exStyle) != app.exStyle) {
+        return Fail("extended style 0x%08lx, expected 0x%08lx", s.exStyle, app.exStyle);
     }
-    if (s.classStyle != classStyle) {
-        return Fail("class style 0x%08lx, expected 0x%08lx", s.classStyle, classStyle);
+    if (s.classStyle != kClassStyle) {
+        return Fail("class style 0x%08lx, expected 0x%08lx", s.classStyle, kClassStyle);
     }
-    if (s.window.left != 0 || s.window.top != 0 || s.window.right != Scaled(400) ||
-        s.window.bottom != Scaled(150) || !Normal(s) || !s.active) {
-        return Fail("not shown normally at 0,0 400x150 and active", s);
+    const int state = s.zoomed ? SW_SHOWMAXIMIZED : s.iconic ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
+    if (state != shown) return Fail("shown as SW_ %d, expected %d", state, shown);
+    if (shown == SW_SHOWNORMAL && (!EqualRect(&s.own, &kPlace) || s.ownClient.right != app.w0 ||
+                                   s.ownClient.bottom != app.h0)) {
+        char what[100];
+        snprintf(what, sizeof what, "not at 0,0 400x150 with a %dx%d client in its own units",
+                 app.w0, app.h0);
+        return Fail(what, s);
     }
     return true;
+}
+
+// The case ends with the picture still right.
+bool PictureStays(const App& app)
+{
+    return PictureRight(app, "the picture at the end of the case");
 }
 
 bool CheckWindow(const char* exe, int show, bool picture)
 {
     App app;
-    return Launch(exe, show, &app) && WindowRight(app) &&
-           (!picture || PictureRight(app, "the first picture"));
+    const int shown = show < 0 ? SW_SHOWNORMAL : ShownAs(show);
+    if (shown < 0) return false;
+    return Launch(exe, show, &app) && WindowRight(app, shown) &&
+           (!picture || shown == SW_SHOWMINIMIZED ||
+            (PictureRight(app, "the first picture") && PictureStays(app)));
 }
 
-void AltF4()
+bool AltF4(HWND hwnd)
 {
-    Key(VK_MENU, false);
-    Key(VK_F4, false);
-    Key(VK_F4, true);
-    Key(VK_MENU, true);
+    const WORD keys[] = {VK_MENU, VK_F4};
+    return Activate(hwnd) && Press(hwnd, keys, 2);
 }
 
 // Maximises with the caption button and restores with it, the picture
@@ -702,6 +820,9 @@ bool MaximiseAndRestore(const App& app)
            PictureRight(app, "the restored picture");
 }
 
+// Minimises with the caption button and restores as the taskbar does
+// (Wine's sends a minimised window SC_RESTORE when its button is clicked):
+// with a taskbar, a minimised window is off the screen.
 bool MinimiseAndRestore(const App& app)
 {
     const RECT before = Look(app.hwnd).window;
@@ -711,25 +832,25 @@ bool MinimiseAndRestore(const App& app)
     return ClickButton(app.hwnd, HTMINBUTTON, "minimise button") &&
            Until(app, minimised, "not minimised") &&
            (!Exited(app) || Fail("the exe exited when minimised")) &&
-           // A minimised window's restore button.
-           ClickButton(app.hwnd, HTMINBUTTON, "restore button") && RestoredTo(app, before) &&
+           PostMessageA(app.hwnd, WM_SYSCOMMAND, SC_RESTORE, 0) && RestoredTo(app, before) &&
            (!Exited(app) || Fail("the exe exited")) &&
            PictureRight(app, "the picture after minimising and restoring");
 }
 
-// Drags the sizing corner by each of the COUNT offsets in STEPS, the
-// button held all through, the picture right at each step; the button goes
-// up whatever happens.
+// Drags the sizing corner by each of the COUNT offsets in STEPS, in the
+// exe's units, the button held all through, the picture right at each
+// step; the button goes up whatever happens.
 bool Drag(const App& app, const int (*steps)[2], int count)
 {
     POINT grip;
+    bool found = false;
     if (!DragFullWindows()) return Fail("cannot turn on showing contents while dragging");
-    if (!FindGrip(app.hwnd, &grip)) return Fail("no sizing corner (HTBOTTOMRIGHT) found");
-    const RECT w = Look(app.hwnd).window;
-    const int x = static_cast<int>(grip.x);
-    const int y = static_cast<int>(grip.y);
-    if (!MouseTo(x, y)) return false;
-    MouseAt(x, y, MOUSEEVENTF_LEFTDOWN);
+    AsExe(app.hwnd, [&] { found = FindGrip(app.hwnd, &grip); });
+    if (!found) return Fail("no sizing corner (HTBOTTOMRIGHT) found");
+    const Seen start = Look(app.hwnd);
+    const RECT& w = start.own;
+    if (!MouseTo(ToScreen(start, grip))) return false;
+    MouseAt(ToScreen(start, grip), MOUSEEVENTF_LEFTDOWN);
     // A move before the sizing loop has begun is not a drag, and the loop
     // would wait for the next one.
     const auto sizing = [](const Seen& s) { return s.sizing; };
@@ -738,21 +859,16 @@ bool Drag(const App& app, const int (*steps)[2], int count)
         const int* d = steps[i];
         char what[100];
         snprintf(what, sizeof what, "the picture while dragging by %+d, %+d", d[0], d[1]);
-        Seen s = Look(app.hwnd);
-        ok = MouseTo(x + d[0], y + d[1]) &&
-             (WaitFor(
-                  [&] {
-                      s = Look(app.hwnd);
-                      return s.sizing && s.window.left == w.left && s.window.top == w.top &&
-                             s.window.right == w.right + d[0] && s.window.bottom == w.bottom + d[1];
-                  },
-                  20000) ||
-              Fail("the window does not follow the drag in the sizing loop", s)) &&
+        const POINT to = {grip.x + d[0], grip.y + d[1]};
+        const RECT want = {w.left, w.top, w.right + d[0], w.bottom + d[1]};
+        const auto followed = [&](const Seen& s) { return s.sizing && EqualRect(&s.own, &want); };
+        ok = MouseTo(ToScreen(start, to)) &&
+             Until(app, followed, "the window does not follow the drag in the sizing loop") &&
              PictureRight(app, what);
     }
     POINT at;
     GetCursorPos(&at);
-    MouseAt(static_cast<int>(at.x), static_cast<int>(at.y), MOUSEEVENTF_LEFTUP);
+    MouseAt(at, MOUSEEVENTF_LEFTUP);
     const auto ended = [](const Seen& s) { return !s.sizing; };
     return ok && Until(app, ended, "the sizing loop goes on");
 }
@@ -761,39 +877,41 @@ bool CheckMaximise(const char* exe)
 {
     App app;
     return Launch(exe, -1, &app) && PictureRight(app, "the first picture") &&
-           MaximiseAndRestore(app) && WindowRight(app);
+           MaximiseAndRestore(app) && WindowRight(app, SW_SHOWNORMAL) && PictureStays(app);
 }
 
 bool CheckMinimise(const char* exe)
 {
     App app;
-    return Launch(exe, -1, &app) && MinimiseAndRestore(app) && WindowRight(app);
+    return Launch(exe, -1, &app) && MinimiseAndRestore(app) && WindowRight(app, SW_SHOWNORMAL) &&
+           PictureStays(app);
 }
 
 bool CheckDrag(const char* exe)
 {
     App app;
     const int steps[][2] = {{40, 20}, {150, 90}, {330, 260}, {100, 10}, {-60, -25}};
-    return Launch(exe, -1, &app) && Drag(app, steps, 5);
+    return Launch(exe, -1, &app) && Drag(app, steps, 5) && PictureStays(app);
 }
 
+// The close button or Alt+F4, sent while the exe runs with its window: the
+// window must then go at once, as the close's doing, and the exe exit with 0.
 bool CheckClose(const char* exe, bool altF4)
 {
     App app;
     if (!Launch(exe, -1, &app)) return false;
-    if (altF4) {
-        AltF4();
-    } else if (!ClickButton(app.hwnd, HTCLOSE, "close button")) {
-        return false;
-    }
-    return ExitsWith(app, 0);
+    if (Exited(app) || !IsWindow(app.hwnd)) return Fail("the exe ended before the close");
+    if (!(altF4 ? AltF4(app.hwnd) : ClickButton(app.hwnd, HTCLOSE, "close button"))) return false;
+    return (WaitFor([&] { return !IsWindow(app.hwnd); }, kGoneMs) ||
+            Fail("the window was still there %lu ms after the close", Limit(kGoneMs))) &&
+           ExitsWith(app, 0);
 }
 
-// The box's children: its text, its buttons, and its error icon against
-// what this process draws for IDI_ERROR, pixel for pixel.
+// A message box's children: its text, its visible buttons' IDs, its icon.
 struct BoxSeen {
     char text[256];
-    char buttons[256];
+    int buttons;
+    int id;  // the first button's
     RECT icon;
 };
 
@@ -809,53 +927,90 @@ BOOL CALLBACK ReadChild(HWND child, LPARAM to)
         GetWindowRect(child, &box->icon);
     } else if (lstrcmpiA(cls, "Static") == 0 && text[0] != '\0') {
         lstrcpynA(box->text, text, sizeof box->text);
-    } else if (lstrcmpiA(cls, "Button") == 0 && IsWindowVisible(child)) {
-        const size_t n = strlen(box->buttons);
-        snprintf(box->buttons + n, sizeof box->buttons - n, "%s%s", n ? " " : "", text);
+    } else if (lstrcmpiA(cls, "Button") == 0 && IsWindowVisible(child) && box->buttons++ == 0) {
+        box->id = GetDlgCtrlID(child);
     }
     return TRUE;
 }
 
-// Waits for the box to show the error icon, pixel for pixel as this process
-// draws it.
-bool IconRight(const RECT& r)
+BoxSeen ReadBox(HWND box)
 {
-    const int w = static_cast<int>(r.right - r.left);
-    const int h = static_cast<int>(r.bottom - r.top);
-    if (w <= 0 || h <= 0 || w > 256 || h > 256) return Fail("no error icon in the box");
-    static COLORREF want[256 * 256];
-    static bool opaque[256 * 256];
-    ExpectedIcon(w, h, want, opaque);
-    int solid = 0;
-    for (int i = 0; i < w * h; ++i) solid += opaque[i] ? 1 : 0;
-    if (solid <= w * h / 4) return Fail("the expected icon is mostly see-through");
+    BoxSeen seen;
+    memset(&seen, 0, sizeof seen);
+    EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&seen));
+    return seen;
+}
+
+// The error box that this process shows, in the awareness of a given window.
+struct Reference {
+    HWND like;
+    const char* text;
+};
+
+DWORD WINAPI ShowReference(LPVOID param)
+{
+    const Reference* ref = static_cast<const Reference*>(param);
+    AsExe(ref->like, [&] { MessageBoxA(NULL, ref->text, "Error", MB_ICONERROR | MB_TOPMOST); });
+    return 0;
+}
+
+// The box's error icon against the one that the platform shows in a box
+// of this process made the same way, at the same scale, pixel for pixel.
+bool IconRight(HWND box, const char* text, const RECT& r)
+{
+    Shot want = {0, 0, NULL, NULL};
     Shot shot = {0, 0, NULL, NULL};
-    char failure[200] = "cannot read the icon from the screen";
-    const bool right = WaitFor(
+    Reference ref = {box, text};
+    HANDLE thread = CreateThread(NULL, 0, ShowReference, &ref, 0, NULL);
+    HWND mine = NULL;
+    RECT icon = {0, 0, 0, 0};
+    const bool shown = WaitFor(
         [&] {
-            if (!Grab(r, &shot)) return false;
-            int wrong = 0;
-            for (int i = 0; i < w * h; ++i) {
-                const DWORD expected = static_cast<DWORD>(
-                    GetRValue(want[i]) << 16 | GetGValue(want[i]) << 8 | GetBValue(want[i]));
-                const DWORD got = shot.bits[i] & 0xFFFFFF;
-                if (opaque[i] && Off(expected, got) && wrong++ == 0) {
-                    snprintf(failure, sizeof failure,
-                             "first wrong icon pixel (%d, %d): expected #%06lx, found #%06lx",
-                             i % w, i / w, expected, got);
-                }
+            mine = FindOwnWindow(GetCurrentProcessId(), "#32770");
+            if (mine == NULL) return false;
+            icon = ReadBox(mine).icon;
+            if (!IsWindowVisible(mine) || !Grab(icon, &want)) return false;
+            for (int i = 1; i < want.w * want.h; ++i) {
+                if (want.bits[i] != want.bits[0]) return true;  // drawn
             }
-            if (wrong > 0) {
-                const size_t n = strlen(failure);
-                snprintf(failure + n, sizeof failure - n, "; %d of %d differ", wrong, solid);
-            }
-            return wrong == 0;
+            return false;
         },
         10000);
+    PostMessageA(mine, WM_COMMAND, IDOK, 0);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    char failure[200] = "cannot read the icon from the screen";
+    const bool right =
+        shown &&
+        WaitFor(
+            [&] {
+                if (!Grab(r, &shot) || shot.w != want.w || shot.h != want.h) return false;
+                int wrong = 0;
+                for (int i = 0; i < shot.w * shot.h; ++i) {
+                    if (Off(want.bits[i] & 0xFFFFFF, shot.bits[i] & 0xFFFFFF) && wrong++ == 0) {
+                        snprintf(failure, sizeof failure,
+                                 "first wrong icon pixel (%d, %d): expected #%06lx, "
+                                 "found #%06lx",
+                                 i % shot.w, i / shot.w, want.bits[i] & 0xFFFFFF,
+                                 shot.bits[i] & 0xFFFFFF);
+                    }
+                }
+                const size_t n = strlen(failure);
+                if (wrong > 0) {
+                    snprintf(failure + n, sizeof failure - n, "; %d of %d differ", wrong,
+                             shot.w * shot.h);
+                }
+                return wrong == 0;
+            },
+            10000);
     const bool kept = !right && shot.bitmap != NULL;
     if (kept) SaveBmp(shot, "icon-seen.bmp");
+    if (kept) SaveBmp(want, "icon-expected.bmp");
     Free(&shot);
-    return right || Fail("%s%s", failure, kept ? "; kept icon-seen.bmp" : "");
+    Free(&want);
+    if (!shown) return Fail("this process's own error box showed no icon to compare with");
+    return right || Fail("%s (%ldx%ld)%s", failure, r.right - r.left, r.bottom - r.top,
+                         kept ? "; kept icon-seen.bmp and icon-expected.bmp" : "");
 }
 
 bool CheckRefused(const char* exe, const char* fault, const char* cause, const char* text)
@@ -876,48 +1031,54 @@ bool CheckRefused(const char* exe, const char* fault, const char* cause, const c
             [&] {
                 box = FindOwnWindow(app.pi.dwProcessId, "#32770");
                 return Exited(app) || FindOwnWindow(app.pi.dwProcessId, kClass) != NULL ||
-                       (box != NULL && IsWindowVisible(box) && GetForegroundWindow() == box);
+                       IsWindowVisible(box);
             },
             40000) ||
         box == NULL || Exited(app)) {
-        return Fail("no active message box from the exe (it %s)",
+        return Fail("no message box from the exe (it %s)",
                     Exited(app)                                         ? "exited"
                     : FindOwnWindow(app.pi.dwProcessId, kClass) != NULL ? "opened its main window"
                                                                         : "is still running");
     }
     char caption[64];
     GetWindowTextA(box, caption, sizeof caption);
-    BoxSeen seen;
-    memset(&seen, 0, sizeof seen);
-    EnumChildWindows(box, ReadChild, reinterpret_cast<LPARAM>(&seen));
-    if (strcmp(caption, "Error") != 0 || strcmp(seen.text, text) != 0 ||
-        strcmp(seen.buttons, "OK") != 0) {
-        return Fail("box \"%s\" says \"%s\" with buttons \"%s\"", caption, seen.text, seen.buttons);
+    const BoxSeen seen = ReadBox(box);
+    // The button by its ID: its text is translated on other Windows languages.
+    if (strcmp(caption, "Error") != 0 || strcmp(seen.text, text) != 0 || seen.buttons != 1 ||
+        seen.id != IDOK) {
+        return Fail("box \"%s\" says \"%s\" with %d button(s), the first with ID %d (IDOK is %d)",
+                    caption, seen.text, seen.buttons, seen.id, IDOK);
     }
     if (GetWindow(box, GW_OWNER) != NULL) return Fail("the box has an owner");
     if (FindOwnWindow(app.pi.dwProcessId, kClass) != NULL) return Fail("a main window exists too");
-    if (!IconRight(seen.icon)) return false;
-    Key(VK_RETURN, false);
-    Key(VK_RETURN, true);
-    return ExitsWith(app, 1);
+    const WORD enter[] = {VK_RETURN};
+    return IconRight(box, text, seen.icon) && Activate(box) && Press(box, enter, 1) &&
+           ExitsWith(app, 1);
 }
 
-void Begin(const char* name)
+// A case of SECONDS at most, a deadline inside the test's own time limit,
+// so that what it started is ended by End, not left behind.
+void Begin(const char* name, DWORD seconds)
 {
     gCase = name;
+    gDeadline = GetTickCount() + seconds * 1000;
     // What an earlier run of the case kept is not this run's.
     char seen[MAX_PATH];
     snprintf(seen, sizeof seen, "%s-seen.bmp", name);
     DeleteFileA(seen);
     DeleteFileA("icon-seen.bmp");
-    HDC screen = GetDC(NULL);
-    gScale = GetDeviceCaps(screen, LOGPIXELSY) / 96.0;
-    ReleaseDC(NULL, screen);
+    DeleteFileA("icon-expected.bmp");
 }
 
-// A failed run may leave the exe running: the next one must not see it.
+// A failed run may leave the exe running, or the mouse button down: the
+// next one must not find either.
 int End(int status)
 {
+    if (gButtonDown) {
+        POINT at;
+        GetCursorPos(&at);
+        MouseAt(at, MOUSEEVENTF_LEFTUP);
+    }
     if (gStarted != NULL && WaitForSingleObject(gStarted, 0) == WAIT_TIMEOUT) {
         TerminateProcess(gStarted, 1);
         WaitForSingleObject(gStarted, 5000);
@@ -929,7 +1090,7 @@ int End(int status)
 
 int Check(const char* name, const char* exe, const char* fault)
 {
-    Begin(name);
+    Begin(name, 100);  // the tests' TIMEOUT is 120 s
     bool ok;
     if (strcmp(name, "window") == 0) {
         ok = CheckWindow(exe, -1, false);
@@ -959,7 +1120,9 @@ int Check(const char* name, const char* exe, const char* fault)
         fprintf(stderr, "check: no case %s\n", name);
         return 2;
     }
-    if (ok) printf("check.%s: ok (screen scale %g)\n", name, gScale);
+    if (ok)
+        printf("check.%s: ok (host %.1f times slower than %lu ms to launch)\n", name, gSlow,
+               kLaunchMs);
     return End(ok ? 0 : 1);
 }
 
@@ -971,22 +1134,21 @@ const int kFailed = 125;        // no window, a step that did not happen, or no 
 // then Alt+F4.
 int Run(const char* exe, const char* bmp)
 {
-    Begin("run");
+    Begin("run", 100);  // run.sh waits 120 s
     App app;
     if (!Launch(exe, -1, &app)) return End(kFailed);
     const bool right = PictureRight(app, "the first picture", bmp);
-    AltF4();
     DWORD status = 0;
-    if (!Exits(app, &status)) return End(kFailed);
+    if (!AltF4(app.hwnd) || !Exits(app, &status)) return End(kFailed);
     printf("gltriangles.exe exited with status %lu\n", status);
-    return right ? static_cast<int>(status) : kWrongPicture;
+    return End(right ? static_cast<int>(status) : kWrongPicture);
 }
 
 // trace.sh's story, the life of a window in a few steps. The drag comes
 // first: in Wine 10 a drag just after a restore gets no mouse input.
 int Story(const char* exe)
 {
-    Begin("story");
+    Begin("story", 280);  // trace.sh waits 300 s
     App app;
     const int grow[][2] = {{30, 20}};
     DWORD status = 0;
@@ -1000,6 +1162,10 @@ int Story(const char* exe)
 
 int main(int argc, char** argv)
 {
+    // A crash, ours or the exe's (which inherits this), ends the process at
+    // once instead of waiting on a dialog; a failure line is never held back.
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    setvbuf(stdout, NULL, _IONBF, 0);
     SetProcessDPIAware();
     if (argc == 2 && strcmp(argv[1], "window") == 0) return Window(false);
     if (argc == 3 && strcmp(argv[1], "window") == 0 && strcmp(argv[2], "hittests") == 0) {
@@ -1010,12 +1176,13 @@ int main(int argc, char** argv)
         printf("dragfull %d\n", on ? 1 : 0);
         return on ? 0 : 1;
     }
+    if (argc == 2 && strcmp(argv[1], "shown") == 0) return Shown();
     if (argc == 5 && strcmp(argv[1], "check") == 0) return Check(argv[2], argv[3], argv[4]);
     if (argc == 4 && strcmp(argv[1], "run") == 0) return Run(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "story") == 0) return Story(argv[2]);
     fputs(
         "usage: check check CASE EXE FAULTDLL | run EXE BMP | story EXE | window [hittests] | "
-        "dragfull\n",
+        "dragfull | shown\n",
         stderr);
     return 2;
 }

@@ -27,7 +27,18 @@ else:
 # Wine's error channel stays on, into each run's log, so that a failed run can
 # show why (wineharness/diagnose.py); its fixme noise does not. No Mono, no Gecko.
 WINE_ENV = {"WINEDEBUG": "fixme-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
-READY = ".gltriangles-ready"  # written last: a prefix without it is half-made
+# Written last: a prefix without it is half-made, or made before its settings changed.
+READY = ".gltriangles-ready-2"
+
+
+def screen_dpi():
+    """The screen's DPI for this run (GLTRIANGLES_DPI, 96 by default), and
+    the size of Wine's desktop, 800 x 600 at 96 DPI, grown with it as a
+    scaled laptop screen has more pixels."""
+    dpi = os.environ.get("GLTRIANGLES_DPI") or "96"
+    if not dpi.isdigit() or not 96 <= int(dpi) <= 480:
+        raise RuntimeError(f"GLTRIANGLES_DPI={dpi}: give the screen's DPI, 96 to 480 (144 is 150 %)")
+    return int(dpi), 800 * int(dpi) // 96, 600 * int(dpi) // 96
 
 
 def host32():
@@ -206,7 +217,7 @@ def make_prefix(prefix=PREFIX):
     if os.path.exists(marker):
         with open(marker) as f:
             if f.read() in (kind, "wow64"):
-                return
+                return at_dpi(prefix)
     end_leftovers(prefix)
     shutil.rmtree(prefix, ignore_errors=True)
     env = wine_env(prefix)
@@ -216,7 +227,12 @@ def make_prefix(prefix=PREFIX):
     with open(prefix + ".log", "w") as log:
         for argv in (["wineboot", "-i"],
                      ["reg", "add", desktop, "/v", "Desktop", "/d", "Default", "/f"],
-                     ["reg", "add", desktop + "\\Desktops", "/v", "Default", "/d", "800x600", "/f"]):
+                     # Explorer's taskbar, as on Windows: minimised windows go off the screen.
+                     ["reg", "add", desktop + "\\Desktops\\Default", "/v", "EnableShell", "/t",
+                      "REG_DWORD", "/d", "1", "/f"],
+                     # A crash ends the process at once, with no dialog waiting for a click.
+                     ["reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t",
+                      "REG_DWORD", "/d", "0", "/f"]):
             print("---", *argv, file=log, flush=True)
             status = subprocess.run([WINE64, *argv], env=env, stdout=log, stderr=log).returncode
             if status != 0:
@@ -235,6 +251,29 @@ def make_prefix(prefix=PREFIX):
     with open(marker, "w") as f:
         f.write(kind)
     print(f"made it in {time.monotonic() - began:.0f} s", file=sys.stderr)
+    at_dpi(prefix)
+
+
+def at_dpi(prefix):
+    """Sets the prefix's screen DPI and desktop size as screen_dpi() says,
+    where they differ from what it has; the server is down, and takes them
+    when it starts."""
+    dpi, width, height = screen_dpi()
+    noted = os.path.join(prefix, ".gltriangles-dpi")
+    if os.path.exists(noted) and open(noted).read() == str(dpi):
+        return
+    settings = os.path.join(prefix, "dpi.reg")
+    with open(settings, "w") as f:
+        f.write(f'REGEDIT4\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:{dpi:08x}\n'
+                f'\n[HKEY_CURRENT_CONFIG\\Software\\Fonts]\n"LogPixels"=dword:{dpi:08x}\n'
+                f'\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="{width}x{height}"\n')
+    env = wine_env(prefix)
+    subprocess.run([WINE64, "reg", "import", windows_path(settings)], env=env, check=True,
+                   stderr=subprocess.DEVNULL)
+    subprocess.run([SERVER, "-k"], env=env)
+    subprocess.run([SERVER, "-w"], env=env, check=True)
+    with open(noted, "w") as f:
+        f.write(str(dpi))
 
 
 def run_on_display(exe, log=None, before=None, **env):

@@ -12,7 +12,7 @@ import tempfile
 
 from . import diagnose
 from .prefix import (PREFIX, SERVER, end_leftovers, loader, lock_prefix, make_prefix,
-                     process_id, stop_server, wine_env)
+                     process_id, screen_dpi, stop_server, wine_env)
 from .wait import NotYet, wait_for
 
 
@@ -37,10 +37,12 @@ class Session:
             end_leftovers(self.prefix)
             self.log = open(os.path.join(self.evidence_dir, "wine.log"), "w")
             make_prefix(self.prefix)
+            _, width, height = screen_dpi()  # room for Wine's desktop
+            width, height = max(width, 1024), max(height, 768)
             read_end, write_end = os.pipe()
             no_shm = ["-extension", "MIT-SHM"] if self.grey else []
             self.xvfb = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
                  "-nolisten", "tcp", *no_shm, *self.xvfb_args],
                 pass_fds=(write_end,), stderr=subprocess.DEVNULL,
                 process_group=0)  # Ctrl+C reaches us, not it: Wine ends first, then it
