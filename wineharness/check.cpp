@@ -168,9 +168,9 @@ bool FindGrip(HWND hwnd, POINT* grip)
 
 struct Seen {
     RECT window;
-    RECT client;  // on the screen
-    RECT own;     // the window in the exe's units
-    RECT ownClient;
+    RECT client;     // on the screen
+    RECT own;        // the window in the exe's units
+    RECT ownClient;  // on the screen, in the exe's units
     LONG style, exStyle;
     DWORD classStyle;
     bool visible, iconic, zoomed, active, sizing;
@@ -187,6 +187,7 @@ Seen Look(HWND hwnd)
     AsExe(hwnd, [&] {
         GetWindowRect(hwnd, &s.own);
         GetClientRect(hwnd, &s.ownClient);
+        MapWindowPoints(hwnd, NULL, reinterpret_cast<POINT*>(&s.ownClient), 2);
     });
     s.style = GetWindowLongA(hwnd, GWL_STYLE);
     s.exStyle = GetWindowLongA(hwnd, GWL_EXSTYLE);
@@ -199,21 +200,24 @@ Seen Look(HWND hwnd)
     return s;
 }
 
-// A point in the exe's units on the screen: the window's rectangle seen
-// both ways gives the platform's stretch.
+// A point in the exe's units on the screen: the client area seen both ways
+// gives the platform's stretch. (Not the window's rectangle: Wine 10 gives a
+// stretched window that reaches past the screen's top-left corner, as a
+// maximised one does, a rectangle of garbage.)
 POINT ToScreen(const Seen& s, POINT p)
 {
-    const POINT at = {s.window.left + MulDiv(p.x - s.own.left, s.window.right - s.window.left,
-                                             s.own.right - s.own.left),
-                      s.window.top + MulDiv(p.y - s.own.top, s.window.bottom - s.window.top,
-                                            s.own.bottom - s.own.top)};
+    const RECT& o = s.ownClient;
+    const POINT at = {
+        s.client.left + MulDiv(p.x - o.left, s.client.right - s.client.left, o.right - o.left),
+        s.client.top + MulDiv(p.y - o.top, s.client.bottom - s.client.top, o.bottom - o.top)};
     return at;
 }
 
 // Screen pixels per unit of the exe.
 double Stretch(const Seen& s)
 {
-    return static_cast<double>(s.window.right - s.window.left) / (s.own.right - s.own.left);
+    const LONG own = s.ownClient.right - s.ownClient.left;
+    return own > 0 ? static_cast<double>(s.client.right - s.client.left) / own : 1;
 }
 
 int Window(bool hitTests)
@@ -282,8 +286,8 @@ bool Fail(const char* what, const Seen& s)
         "minimised %d maximised %d active %d sizing %d",
         what, s.window.left, s.window.top, s.window.right - s.window.left,
         s.window.bottom - s.window.top, s.client.right - s.client.left,
-        s.client.bottom - s.client.top, s.ownClient.right, s.ownClient.bottom, s.visible, s.iconic,
-        s.zoomed, s.active, s.sizing);
+        s.client.bottom - s.client.top, s.ownClient.right - s.ownClient.left,
+        s.ownClient.bottom - s.ownClient.top, s.visible, s.iconic, s.zoomed, s.active, s.sizing);
 }
 
 // The top-level window of class CLS (and TITLE, unless NULL) that the
@@ -686,6 +690,10 @@ bool Click(HWND hwnd, POINT at)
     at = ToScreen(Look(hwnd), at);
     if (!MouseTo(at)) return false;
     MouseAt(at, MOUSEEVENTF_LEFTDOWN);
+    // Held as a user's finger holds it: Wine 10 places a stretched window
+    // that a click without a pause maximises at 0, 0, a border away from
+    // where it says it is.
+    Sleep(100);
     MouseAt(at, MOUSEEVENTF_LEFTUP);
     return true;
 }
@@ -766,8 +774,9 @@ bool WindowRight(const App& app, int shown)
     }
     const int state = s.zoomed ? SW_SHOWMAXIMIZED : s.iconic ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
     if (state != shown) return Fail("shown as SW_ %d, expected %d", state, shown);
-    if (shown == SW_SHOWNORMAL && (!EqualRect(&s.own, &kPlace) || s.ownClient.right != app.w0 ||
-                                   s.ownClient.bottom != app.h0)) {
+    if (shown == SW_SHOWNORMAL &&
+        (!EqualRect(&s.own, &kPlace) || s.ownClient.right - s.ownClient.left != app.w0 ||
+         s.ownClient.bottom - s.ownClient.top != app.h0)) {
         char what[100];
         snprintf(what, sizeof what, "not at 0,0 400x150 with a %dx%d client in its own units",
                  app.w0, app.h0);
