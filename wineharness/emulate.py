@@ -69,13 +69,17 @@ def start_once_more(argv, env, log):
     alone cannot tell whose start it was.)"""
     for start in (1, 2):
         since = os.path.getsize(log.name)
-        done = subprocess.run(argv, env=env, stdout=subprocess.PIPE, stderr=log, text=True)
-        sys.stdout.write(done.stdout)
-        sys.stdout.flush()
+        # Passed on as it comes, so that a case that ctest ends still shows its lines.
+        with subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=log, text=True) as pe:
+            said = False
+            for line in pe.stdout:
+                sys.stdout.write(line)
+                sys.stdout.flush()
+                said = True
         taken = [line for line in diagnose.errors(log.name, since)
                  if diagnose.LOADER_GAVE_UP in line]
-        if done.returncode != 1 or done.stdout or not taken or start == 2:
-            return done.returncode
+        if pe.returncode != 1 or said or not taken or start == 2:
+            return pe.returncode
         print(f"{os.path.basename(argv[1])}: starting it once more, as Wine's loader gave up "
               f"on it: {taken[0]}", file=sys.stderr)
 
