@@ -763,9 +763,9 @@ bool RestoredTo(const App& app, const RECT& r)
 bool WindowRight(const App& app, int shown)
 {
     const Seen s = Look(app.hwnd);
-    if ((s.style & ~WS_VISIBLE) != kStyle) {
-        return Fail("style 0x%08lx, expected 0x%08lx", s.style & ~WS_VISIBLE, kStyle);
-    }
+    // The state is judged below, on its own.
+    const LONG style = s.style & ~(WS_VISIBLE | WS_MAXIMIZE | WS_MINIMIZE);
+    if (style != kStyle) return Fail("style 0x%08lx, expected 0x%08lx", style, kStyle);
     if (static_cast<DWORD>(s.exStyle) != app.exStyle) {
         return Fail("extended style 0x%08lx, expected 0x%08lx", s.exStyle, app.exStyle);
     }
@@ -773,7 +773,8 @@ bool WindowRight(const App& app, int shown)
         return Fail("class style 0x%08lx, expected 0x%08lx", s.classStyle, kClassStyle);
     }
     const int state = s.zoomed ? SW_SHOWMAXIMIZED : s.iconic ? SW_SHOWMINIMIZED : SW_SHOWNORMAL;
-    if (state != shown) return Fail("shown as SW_ %d, expected %d", state, shown);
+    const char* const names[] = {"hidden", "normal", "minimised", "maximised"};
+    if (state != shown) return Fail("shown %s, expected %s", names[state], names[shown]);
     if (shown == SW_SHOWNORMAL &&
         (!EqualRect(&s.own, &kPlace) || s.ownClient.right - s.ownClient.left != app.w0 ||
          s.ownClient.bottom - s.ownClient.top != app.h0)) {
