@@ -53,6 +53,7 @@ HANDLE gJob = NULL;      // every process we start: ended with us, however we en
 DWORD gDeadline = 0;     // GetTickCount() by which the case must be over
 double gSlow = 1;        // how much slower than kLaunchMs the exe came up
 bool gButtonDown = false;
+bool gCut = false;             // a wait was cut short by the deadline
 const DWORD kLaunchMs = 1500;  // a launch natively under Wine: longer means a slow host
 const int kTolerance = 3;      // levels out of 255, per channel (Mesa is off by at most 1)
 const double kEdgeMargin =
@@ -70,7 +71,7 @@ bool Fail(const char* format, ...)
     va_start(args, format);
     vprintf(format, args);
     va_end(args);
-    if (GetTickCount() - gDeadline < 0x80000000u) printf(" (the case's time is up)");
+    if (gCut) printf(" (the case ran out of time)");
     putchar('\n');
     return false;
 }
@@ -80,7 +81,8 @@ DWORD Limit(DWORD ms)
 {
     const DWORD left = gDeadline - GetTickCount();
     const DWORD stretched = static_cast<DWORD>(ms * gSlow);
-    return left >= 0x80000000u ? 0 : stretched < left ? stretched : left;
+    gCut = left >= 0x80000000u || stretched >= left;
+    return gCut ? (left >= 0x80000000u ? 0 : left) : stretched;
 }
 
 // Polls READY until it holds or the time is up.
