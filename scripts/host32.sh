@@ -7,7 +7,8 @@
 # program the command starts:
 #   native    the kernel runs them itself
 #   emulated  a user-mode emulator registered in binfmt_misc runs them
-#   none      they cannot start ("Exec format error")
+#   none      the kernel knows no such format ("Exec format error")
+# Any other failure to run the probe stops the command, saying so.
 # A value set by the user forces the answer, to try a path on any machine.
 
 # Writes a 119-byte i386 Linux program to $1. It exits 0 where uname says
@@ -41,28 +42,36 @@ host32_write_probe() {
     chmod +x "$1"
 }
 
-# Runs the program above, with the variables ARGS added to its environment.
-# It is written under build/ in the source tree, where the scripts run: /tmp
-# may be mounted noexec, and there the probe would say "none" on any host.
+# Runs the program above, with the variables ARGS added to its environment:
+# its status, or 125 where it failed otherwise than as a format the kernel
+# does not know, said in one line. Not through env, whose /bin/sh fallback
+# turns that ENOEXEC into a syntax error. Written under build/, where the
+# scripts run: /tmp may be mounted noexec.
 host32_run_probe() {
-    if ! { mkdir -p build && probe=$(mktemp build/host32-probe.XXXXXX); }; then
-        echo "host32.sh: cannot write the i386 probe under $(pwd)/build; run the scripts from a writable source tree" >&2
+    if ! probe=$({ mkdir -p build && mktemp build/host32-probe.XXXXXX; } 2>&1); then
+        echo "host32.sh: cannot write the i386 probe under $(pwd)/build ($probe); run the scripts from a writable source tree" >&2
         return 125
     fi
     host32_write_probe "$probe"
     status=0
-    env "$@" "$probe" 2>/dev/null || status=$?
-    rm -f "$probe"
+    # shellcheck disable=SC2163  # ARGS are NAME=VALUE
+    (export "$@" LC_ALL=C; exec "$probe") 2>"$probe.err" || status=$?
+    if [ $status -gt 1 ] && ! grep -q "Exec format error" "$probe.err"; then
+        echo "host32.sh: the i386 probe under $(pwd)/build could not run (status $status: $(sed "s|.*$probe: ||; q" "$probe.err")); let build/ hold programs (no noexec mount), or set GLTRIANGLES_HOST32 to native, emulated or none" >&2
+        status=125
+    fi
+    rm -f "$probe" "$probe.err"
     return $status
 }
 
-# native, emulated or none, as the program above exits.
+# native, emulated or none, as the program above exits; fails where it could not tell.
 host32_probe() {
     status=0
     host32_run_probe || status=$?
     case $status in
         0) echo native ;;
         1) echo emulated ;;
+        125) return 1 ;;
         *) echo none ;;
     esac
 }
@@ -80,7 +89,7 @@ host32() {
     case "${GLTRIANGLES_HOST32:-}" in
         native|emulated|none) how="forced by GLTRIANGLES_HOST32" ;;
         "") how="found by running one"
-            GLTRIANGLES_HOST32=$(host32_probe) ;;
+            GLTRIANGLES_HOST32=$(host32_probe) || exit 1 ;;
         *) echo "GLTRIANGLES_HOST32 must be native, emulated or none" >&2; exit 2 ;;
     esac
     case $GLTRIANGLES_HOST32 in
@@ -152,7 +161,9 @@ host32_bring_emulator() {
 # with GLTRIANGLES_HOST32 (that only picks a path). Called by deps.sh, after
 # it has chosen its packages; an emulator older than QEMU_MIN is replaced.
 host32_make_possible() {
-    [ -z "${GLTRIANGLES_HOST32:-}" ] && [ "$(host32_probe)" != native ] || return 0
+    [ -z "${GLTRIANGLES_HOST32:-}" ] || return 0
+    found=$(host32_probe) || exit 1
+    [ "$found" != native ] || return 0
     [ "$(host32_emulator_version)" -ge $QEMU_MIN ] 2>/dev/null || host32_bring_emulator
     # None at all is no error: the 64-bit build runs then.
     found=$(host32_emulator_version)
