@@ -39,11 +39,13 @@ exec_tree_python() {
 }
 
 # The presets test.sh runs, in its order: the host's, then the Windows
-# builds under Wine (GCC, then clang and lld). bench.sh measures the GCC ones.
+# builds under Wine (GCC, then clang and lld), then test presets that run a
+# tree built above again, on a scaled screen. bench.sh measures the GCC ones.
 # shellcheck disable=SC2034  # read by the scripts that source this file
 HOST_PRESETS="host host-sanitize" \
     GCC_PRESETS="win32 win64" \
-    CLANG_PRESETS="win32-clang win64-clang"
+    CLANG_PRESETS="win32-clang win64-clang" \
+    DPI_PRESETS="win64-144dpi"
 
 # For deps.sh and host32.sh, which install packages and check versions.
 
