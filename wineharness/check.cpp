@@ -605,15 +605,15 @@ bool Judge(const App& app, Shot* shot, char* failure, size_t size)
     return wrong == 0;
 }
 
-// Waits for the client area to show the scene, and once it does, judges it
-// again kHoldMs later: a picture must stay right. Keeps what it saw last as
-// KEEP if given, else on failure as CASE-seen.bmp.
-bool PictureRight(const App& app, const char* what, const char* keep = NULL)
+// Waits for the client area to show the scene, and once it does, with HOLD
+// judges it again kHoldMs later: a picture must stay right. Keeps what it
+// saw last as KEEP if given, else on failure as CASE-seen.bmp.
+bool PictureRight(const App& app, const char* what, const char* keep = NULL, bool hold = true)
 {
     Shot shot = {0, 0, NULL, NULL};
     char failure[300] = "no picture could be read from the screen";
     bool right = WaitFor([&] { return Judge(app, &shot, failure, sizeof failure); }, 10000);
-    if (right) {
+    if (right && hold) {
         Sleep(kHoldMs);
         right = Judge(app, &shot, failure, sizeof failure);
     }
@@ -876,7 +876,7 @@ bool Drag(const App& app, const int (*steps)[2], int count)
         const auto followed = [&](const Seen& s) { return s.sizing && EqualRect(&s.own, &want); };
         ok = MouseTo(ToScreen(start, to)) &&
              Until(app, followed, "the window does not follow the drag in the sizing loop") &&
-             PictureRight(app, what);
+             PictureRight(app, what, NULL, i == count - 1);  // held once, at the end
     }
     POINT at;
     GetCursorPos(&at);
