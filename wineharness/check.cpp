@@ -53,7 +53,8 @@ HANDLE gJob = NULL;      // every process we start: ended with us, however we en
 DWORD gDeadline = 0;     // GetTickCount() by which the case must be over
 double gSlow = 1;        // how much slower than kLaunchMs the exe came up
 bool gButtonDown = false;
-bool gCut = false;             // a wait was cut short by the deadline
+bool gCut = false;  // a wait was cut short by the deadline
+bool gHold = true;  // pictures are held (not in the trace's story, where they only pace it)
 const DWORD kLaunchMs = 1500;  // a launch natively under Wine: longer means a slow host
 const int kTolerance = 3;      // levels out of 255, per channel (Mesa is off by at most 1)
 const double kEdgeMargin =
@@ -613,7 +614,7 @@ bool PictureRight(const App& app, const char* what, const char* keep = NULL, boo
     Shot shot = {0, 0, NULL, NULL};
     char failure[300] = "no picture could be read from the screen";
     bool right = WaitFor([&] { return Judge(app, &shot, failure, sizeof failure); }, 10000);
-    if (right && hold) {
+    if (right && hold && gHold) {
         Sleep(kHoldMs);
         right = Judge(app, &shot, failure, sizeof failure);
     }
@@ -1161,6 +1162,7 @@ int Run(const char* exe, const char* bmp)
 int Story(const char* exe)
 {
     Begin("story", 280);  // trace.sh waits 300 s
+    gHold = false;
     App app;
     const int grow[][2] = {{30, 20}};
     DWORD status = 0;
