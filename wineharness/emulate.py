@@ -29,10 +29,12 @@ SHARED = PREFIX + ".session"  # the shared session's server pid and Wine environ
 
 
 def alive(pid):
+    """Whether PID runs: an orphan that has ended but waits to be reaped (a
+    zombie, for as long as the system's init takes) does not."""
     try:
-        os.kill(pid, 0)
-        return True
-    except ProcessLookupError:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
         return False
 
 
