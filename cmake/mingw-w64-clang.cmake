@@ -20,6 +20,8 @@ endif()
 list(GET MINGW_GCC_LIBS -1 MINGW_GCC_LIBS)
 
 set(CMAKE_CXX_COMPILER ${MINGW_CLANGXX})
+# Resources (the check program's manifest) by the same packages' windres.
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
 set(CMAKE_CXX_COMPILER_TARGET ${MINGW_TRIPLE})
 foreach(kind EXE SHARED MODULE)
     set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -L${MINGW_GCC_LIBS}")

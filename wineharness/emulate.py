@@ -72,7 +72,8 @@ def start_once_more(argv, env, log):
     for start in (1, 2):
         since = os.path.getsize(log.name)
         # Passed on as it comes, so that a case that ctest ends still shows its lines.
-        with subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=log, text=True) as pe:
+        with subprocess.Popen(argv, env=env, stdout=subprocess.PIPE, stderr=log, text=True,
+                              errors="replace") as pe:
             said = False
             for line in pe.stdout:
                 sys.stdout.write(line)
