@@ -52,13 +52,12 @@ HANDLE gStarted = NULL;  // the exe this case started, ended with the case
 HANDLE gJob = NULL;      // every process we start: ended with us, however we end
 DWORD gDeadline = 0;     // GetTickCount() by which the case must be over
 double gSlow = 1;        // how much slower than kLaunchMs the exe came up
-bool gButtonDown = false;
-bool gCut = false;  // a wait was cut short by the deadline
-bool gHold = true;  // pictures are held (not in the trace's story, where they only pace it)
+bool gCut = false;       // a wait was cut short by the deadline
+bool gHold = true;       // pictures are held (not in the trace's story, where they only pace it)
 const DWORD kLaunchMs = 1500;  // a launch natively under Wine: longer means a slow host
 const int kTolerance = 3;      // levels out of 255, per channel (Mesa is off by at most 1)
-const double kEdgeMargin =
-    2;  // screen pixels per unit of the exe: this close to an edge is not judged
+// Screen pixels per unit of the exe: this close to an edge is not judged.
+const double kEdgeMargin = 2;
 // Windows 11 rounds a window's corners with an 8 px radius at 96 DPI, which
 // may clip the client area's bottom corners: those squares are not judged.
 const int kCorner = 8;
@@ -185,8 +184,6 @@ Seen Look(HWND hwnd)
     GetWindowRect(hwnd, &s.window);
     GetClientRect(hwnd, &s.client);
     MapWindowPoints(hwnd, NULL, reinterpret_cast<POINT*>(&s.client), 2);
-    s.own = s.window;
-    s.ownClient = s.client;
     AsExe(hwnd, [&] {
         GetWindowRect(hwnd, &s.own);
         GetClientRect(hwnd, &s.ownClient);
@@ -216,13 +213,6 @@ POINT ToScreen(const Seen& s, POINT p)
     return at;
 }
 
-// Screen pixels per unit of the exe.
-double Stretch(const Seen& s)
-{
-    const LONG own = s.ownClient.right - s.ownClient.left;
-    return own > 0 ? static_cast<double>(s.client.right - s.client.left) / own : 1;
-}
-
 int Window(bool hitTests)
 {
     HWND hwnd = FindWindowA(kClass, kTitle);
@@ -232,13 +222,8 @@ int Window(bool hitTests)
     const RECT& c = s.client;
     printf("window %ld %ld %ld %ld\n", w.left, w.top, w.right - w.left, w.bottom - w.top);
     printf("client %ld %ld %ld %ld\n", c.left, c.top, c.right - c.left, c.bottom - c.top);
-    printf("style 0x%08lx\nexstyle 0x%08lx\nclassstyle 0x%08lx\n",
-           static_cast<unsigned long>(s.style), static_cast<unsigned long>(s.exStyle),
-           static_cast<unsigned long>(s.classStyle));
     printf("state %d %d %d\n", s.visible, s.iconic, s.zoomed);
     printf("active %d\n", s.active);
-    // Whether the window's thread is inside the platform's modal move/size loop.
-    printf("movesize %d\n", s.sizing);
     POINT grip;
     bool found = false;
     if (hitTests) AsExe(hwnd, [&] { found = FindGrip(hwnd, &grip); });
@@ -363,10 +348,10 @@ int ShownAs(int show)
     GetExitCodeProcess(pi.hProcess, &state);
     TerminateProcess(pi.hProcess, 0);
     CloseHandle(pi.hProcess);
-    if (state == SW_SHOWNORMAL || state == SW_SHOWMAXIMIZED || state == SW_SHOWMINIMIZED) {
-        return static_cast<int>(state);
+    if (state < SW_SHOWNORMAL || state > SW_SHOWMAXIMIZED) {
+        return Fail("our own window, shown the same way, told nothing (status %lu)", state) - 1;
     }
-    return Fail("our own window, shown the same way, told nothing (status %lu)", state) - 1;
+    return static_cast<int>(state);
 }
 
 // Starts EXE and waits for its main window to be shown (not to be in
@@ -399,7 +384,10 @@ bool Launch(const char* exe, int show, App* app)
     });
     app->w0 = static_cast<int>(client.right);
     app->h0 = static_cast<int>(client.bottom);
-    app->stretch = Stretch(Look(app->hwnd));
+    const Seen s = Look(app->hwnd);  // screen pixels per unit of the exe:
+    app->stretch =
+        static_cast<double>(s.client.right - s.client.left) /
+        (s.ownClient.right > s.ownClient.left ? s.ownClient.right - s.ownClient.left : 1);
     return true;
 }
 
@@ -575,9 +563,7 @@ bool Judge(const App& app, Shot* shot, char* failure, size_t size)
     if (!Grab(Look(app.hwnd).client, shot)) return false;
     Vertex t[6];
     Triangles(shot->w, shot->h, app.w0, app.h0, t);
-    HDC screen = GetDC(NULL);
-    const int corner = MulDiv(kCorner, GetDeviceCaps(screen, LOGPIXELSY), 96);
-    ReleaseDC(NULL, screen);
+    const int corner = MulDiv(kCorner, static_cast<int>(GetDpiForSystem()), 96);
     int judged = 0;
     int wrong = 0;
     for (int y = 0; y < shot->h; ++y) {
@@ -651,8 +637,6 @@ void MouseAt(POINT p, DWORD flags)
     in.mi.dy = (2 * p.y + 1) * 65536 / (2 * GetSystemMetrics(SM_CYSCREEN));
     in.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | flags;
     Send(&in);
-    if (flags & MOUSEEVENTF_LEFTDOWN) gButtonDown = true;
-    if (flags & MOUSEEVENTF_LEFTUP) gButtonDown = false;
 }
 
 bool MouseTo(POINT p)
@@ -993,29 +977,28 @@ bool IconRight(HWND box, const char* text, const RECT& r)
     WaitForSingleObject(thread, 5000);
     CloseHandle(thread);
     char failure[200] = "cannot read the icon from the screen";
-    const bool right =
-        shown &&
-        WaitFor(
-            [&] {
-                if (!Grab(r, &shot) || shot.w != want.w || shot.h != want.h) return false;
-                int wrong = 0;
-                for (int i = 0; i < shot.w * shot.h; ++i) {
-                    if (Off(want.bits[i] & 0xFFFFFF, shot.bits[i] & 0xFFFFFF) && wrong++ == 0) {
-                        snprintf(failure, sizeof failure,
-                                 "first wrong icon pixel (%d, %d): expected #%06lx, "
-                                 "found #%06lx",
-                                 i % shot.w, i / shot.w, want.bits[i] & 0xFFFFFF,
-                                 shot.bits[i] & 0xFFFFFF);
-                    }
-                }
-                const size_t n = strlen(failure);
-                if (wrong > 0) {
-                    snprintf(failure + n, sizeof failure - n, "; %d of %d differ", wrong,
-                             shot.w * shot.h);
-                }
-                return wrong == 0;
-            },
-            10000);
+    const auto same = [&] {
+        if (!Grab(r, &shot) || shot.w != want.w || shot.h != want.h) return false;
+        int wrong = 0;
+        for (int i = 0; i < shot.w * shot.h; ++i) {
+            if (Off(want.bits[i] & 0xFFFFFF, shot.bits[i] & 0xFFFFFF) && wrong++ == 0) {
+                snprintf(failure, sizeof failure,
+                         "first wrong icon pixel (%d, %d): expected #%06lx, found #%06lx",
+                         i % shot.w, i / shot.w, want.bits[i] & 0xFFFFFF, shot.bits[i] & 0xFFFFFF);
+            }
+        }
+        const size_t n = strlen(failure);
+        if (wrong > 0) {
+            snprintf(failure + n, sizeof failure - n, "; %d of %d differ", wrong, shot.w * shot.h);
+        }
+        return wrong == 0;
+    };
+    bool right = shown && WaitFor(same, 10000);
+    // Held, like a picture: the first grab may still show our box, where the exe's is.
+    if (right) {
+        Sleep(kHoldMs);
+        right = same();
+    }
     const bool kept = !right && shot.bitmap != NULL;
     if (kept) SaveBmp(shot, "icon-seen.bmp");
     if (kept) SaveBmp(want, "icon-expected.bmp");
@@ -1081,17 +1064,14 @@ void Begin(const char* name, DWORD seconds)
     DeleteFileA(seen);
     DeleteFileA("icon-seen.bmp");
     DeleteFileA("icon-expected.bmp");
+    // A drag cut short when an earlier check was killed leaves the button down.
+    POINT at;
+    if (GetAsyncKeyState(VK_LBUTTON) < 0 && GetCursorPos(&at)) MouseAt(at, MOUSEEVENTF_LEFTUP);
 }
 
-// A failed run may leave the exe running, or the mouse button down: the
-// next one must not find either.
+// A failed run may leave the exe running: the next one must not find it.
 int End(int status)
 {
-    if (gButtonDown) {
-        POINT at;
-        GetCursorPos(&at);
-        MouseAt(at, MOUSEEVENTF_LEFTUP);
-    }
     if (gStarted != NULL && WaitForSingleObject(gStarted, 0) == WAIT_TIMEOUT) {
         TerminateProcess(gStarted, 1);
         WaitForSingleObject(gStarted, 5000);

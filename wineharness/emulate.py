@@ -29,8 +29,7 @@ SHARED = PREFIX + ".session"  # the shared session's server pid and Wine environ
 
 
 def alive(pid):
-    """Whether PID runs: an orphan that has ended but waits to be reaped (a
-    zombie, for as long as the system's init takes) does not."""
+    """Whether PID runs: an ended orphan that init has yet to reap does not."""
     try:
         with open(f"/proc/{pid}/stat") as f:
             return f.read().rsplit(")", 1)[1].split()[0] != "Z"

@@ -27,18 +27,7 @@ else:
 # Wine's error channel stays on, into each run's log, so that a failed run can
 # show why (wineharness/diagnose.py); its fixme noise does not. No Mono, no Gecko.
 WINE_ENV = {"WINEDEBUG": "fixme-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
-# Written last: a prefix without it is half-made, or made before its settings changed.
-READY = ".gltriangles-ready-2"
-
-
-def screen_dpi():
-    """The screen's DPI for this run (GLTRIANGLES_DPI, 96 by default), and
-    the size of Wine's desktop, 800 x 600 at 96 DPI, grown with it as a
-    scaled laptop screen has more pixels."""
-    dpi = os.environ.get("GLTRIANGLES_DPI") or "96"
-    if not dpi.isdigit() or not 96 <= int(dpi) <= 480:
-        raise RuntimeError(f"GLTRIANGLES_DPI={dpi}: give the screen's DPI, 96 to 480 (144 is 150 %)")
-    return int(dpi), 800 * int(dpi) // 96, 600 * int(dpi) // 96
+READY = ".gltriangles-ready"  # written last: a prefix without it is half-made
 
 
 def host32():
@@ -211,69 +200,65 @@ def make_prefix(prefix=PREFIX):
     """Makes the prefix once, in Wine's virtual desktop, so Wine draws real
     frames and caption buttons, with Wine's errors in PREFIX.log. Where
     32-bit programs can run, the prefix gets its 32-bit half too; one made
-    without it is made again then."""
+    without it is made again then. Returns its desktop's size (settle)."""
     kind = "wow64" if host32() != "none" and os.path.exists(WINE32) else "win64"
     marker = os.path.join(prefix, READY)
     if os.path.exists(marker):
         with open(marker) as f:
             if f.read() in (kind, "wow64"):
-                return at_dpi(prefix)
+                return settle(prefix)
     end_leftovers(prefix)
     shutil.rmtree(prefix, ignore_errors=True)
     env = wine_env(prefix)
     began = time.monotonic()
     print(f"making the Wine prefix {prefix} ({kind})...", file=sys.stderr, flush=True)
-    desktop = "HKCU\\Software\\Wine\\Explorer"
     with open(prefix + ".log", "w") as log:
-        for argv in (["wineboot", "-i"],
-                     ["reg", "add", desktop, "/v", "Desktop", "/d", "Default", "/f"],
-                     # Explorer's taskbar, as on Windows: minimised windows go off the screen.
-                     ["reg", "add", desktop + "\\Desktops\\Default", "/v", "EnableShell", "/t",
-                      "REG_DWORD", "/d", "1", "/f"],
-                     # A crash ends the process at once, with no dialog waiting for a click.
-                     ["reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog", "/t",
-                      "REG_DWORD", "/d", "0", "/f"]):
-            print("---", *argv, file=log, flush=True)
-            status = subprocess.run([WINE64, *argv], env=env, stdout=log, stderr=log).returncode
-            if status != 0:
-                with open(prefix + ".log", errors="replace") as f:
-                    tail = "".join(f.readlines()[-20:])
-                raise RuntimeError(f"wine64 {' '.join(argv[:2])} exited with {status} while "
-                                   f"making the prefix; the end of {prefix}.log:\n{tail}")
+        status = subprocess.run([WINE64, "wineboot", "-i"], env=env, stdout=log, stderr=log).returncode
+    if status != 0:
+        with open(prefix + ".log", errors="replace") as f:
+            tail = "".join(f.readlines()[-20:])
+        raise RuntimeError(f"wine64 wineboot -i exited with {status} while making the prefix; "
+                           f"the end of {prefix}.log:\n{tail}")
     # This Wine does not pick up its own data directory's fonts: without
     # Marlett the caption buttons show letters.
     shutil.copy("/usr/share/wine/fonts/marlett.ttf",
                 os.path.join(prefix, "drive_c", "windows", "Fonts"))
-    # A live server keeps the old mode; -k saves the registry and ends it at
-    # once, where -w would wait seconds for it to linger out.
-    subprocess.run([SERVER, "-k"], env=env)
-    subprocess.run([SERVER, "-w"], env=env, check=True)
     with open(marker, "w") as f:
         f.write(kind)
     print(f"made it in {time.monotonic() - began:.0f} s", file=sys.stderr)
-    at_dpi(prefix)
+    return settle(prefix)
 
 
-def at_dpi(prefix):
-    """Sets the prefix's screen DPI and desktop size as screen_dpi() says,
-    where they differ from what it has; the server is down, and takes them
-    when it starts."""
-    dpi, width, height = screen_dpi()
-    noted = os.path.join(prefix, ".gltriangles-dpi")
-    if os.path.exists(noted) and open(noted).read() == str(dpi):
-        return
-    settings = os.path.join(prefix, "dpi.reg")
-    with open(settings, "w") as f:
-        f.write(f'REGEDIT4\n\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:{dpi:08x}\n'
-                f'\n[HKEY_CURRENT_CONFIG\\Software\\Fonts]\n"LogPixels"=dword:{dpi:08x}\n'
-                f'\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="{width}x{height}"\n')
-    env = wine_env(prefix)
-    subprocess.run([WINE64, "reg", "import", windows_path(settings)], env=env, check=True,
-                   stderr=subprocess.DEVNULL)
-    subprocess.run([SERVER, "-k"], env=env)
-    subprocess.run([SERVER, "-w"], env=env, check=True)
-    with open(noted, "w") as f:
-        f.write(str(dpi))
+def settle(prefix):
+    """Gives the prefix what makes its desktop more like Windows', where it
+    lacks it: Explorer's taskbar (a minimised window goes off the screen), no
+    crash dialog waiting for a click, the screen's DPI (GLTRIANGLES_DPI, 96
+    by default), and a desktop of 800 x 600 at 96 DPI, grown with it as a
+    scaled laptop screen has more pixels. Its server, ended (which saves them),
+    takes them at its next start. Returns the desktop's width and height."""
+    dpi = os.environ.get("GLTRIANGLES_DPI") or "96"
+    if not dpi.isdigit() or not 96 <= int(dpi) <= 480:
+        raise RuntimeError(f"GLTRIANGLES_DPI={dpi}: give the screen's DPI, 96 to 480 (144 is 150 %)")
+    dpi, width, height = int(dpi), 800 * int(dpi) // 96, 600 * int(dpi) // 96
+    settings = os.path.join(prefix, "settings.reg")  # as last imported
+    wanted = (f'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\n"Desktop"="Default"\n'
+              f'\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:{dpi:08x}\n'
+              f'\n[HKEY_CURRENT_CONFIG\\Software\\Fonts]\n"LogPixels"=dword:{dpi:08x}\n'
+              f'\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\n"Default"="{width}x{height}"\n'
+              f'\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops\\Default]\n"EnableShell"=dword:00000001\n'
+              f'\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\n"ShowCrashDialog"=dword:00000000\n')
+    if os.path.exists(settings) and open(settings).read() == wanted:
+        return width, height
+    with open(settings + ".new", "w") as f:
+        f.write(wanted)
+    done = subprocess.run([WINE64, "reg", "import", windows_path(settings + ".new")],
+                          env=wine_env(prefix), capture_output=True, text=True)
+    if done.returncode != 0:
+        raise RuntimeError(f"wine64 reg import {settings}.new exited with {done.returncode}: "
+                           f"{done.stderr.strip()[-300:]}")
+    stop_server(prefix)
+    os.replace(settings + ".new", settings)
+    return width, height
 
 
 def run_on_display(exe, log=None, before=None, **env):

@@ -12,7 +12,7 @@ import tempfile
 
 from . import diagnose
 from .prefix import (PREFIX, SERVER, end_leftovers, loader, lock_prefix, make_prefix,
-                     process_id, screen_dpi, stop_server, wine_env)
+                     process_id, stop_server, wine_env)
 from .wait import NotYet, wait_for
 
 
@@ -36,8 +36,7 @@ class Session:
         try:
             end_leftovers(self.prefix)
             self.log = open(os.path.join(self.evidence_dir, "wine.log"), "w")
-            make_prefix(self.prefix)
-            _, width, height = screen_dpi()  # room for Wine's desktop
+            width, height = make_prefix(self.prefix)  # room for Wine's desktop:
             width, height = max(width, 1024), max(height, 768)
             read_end, write_end = os.pipe()
             no_shm = ["-extension", "MIT-SHM"] if self.grey else []
