@@ -29,7 +29,7 @@
 // measures itself in its own units; Wine 8 leaves it unstretched. So what
 // the exe knows of itself (its client size, the points its hit tests take)
 // is asked from inside its own awareness (AsExe), and turned into screen
-// pixels through its window rectangle seen both ways (ToScreen).
+// pixels through its client area seen both ways (ToScreen).
 #include <windows.h>
 
 #include <math.h>
