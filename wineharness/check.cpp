@@ -56,8 +56,7 @@ bool gCut = false;       // a wait was cut short by the deadline
 bool gHold = true;       // pictures are held (not in the trace's story, where they only pace it)
 const DWORD kLaunchMs = 1500;  // a launch natively under Wine: longer means a slow host
 const int kTolerance = 3;      // levels out of 255, per channel (Mesa is off by at most 1)
-// Screen pixels per unit of the exe: this close to an edge is not judged.
-const double kEdgeMargin = 2;
+const double kEdgeMargin = 2;  // times the stretch: this near an edge is not judged
 // Windows 11 rounds a window's corners with an 8 px radius at 96 DPI, which
 // may clip the client area's bottom corners: those squares are not judged.
 const int kCorner = 8;
@@ -858,7 +857,12 @@ bool Drag(const App& app, const int (*steps)[2], int count)
         snprintf(what, sizeof what, "the picture while dragging by %+d, %+d", d[0], d[1]);
         const POINT to = {grip.x + d[0], grip.y + d[1]};
         const RECT want = {w.left, w.top, w.right + d[0], w.bottom + d[1]};
-        const auto followed = [&](const Seen& s) { return s.sizing && EqualRect(&s.own, &want); };
+        // A move that reaches the loop before it is ready is lost: made again now and then.
+        int polls = 0;
+        const auto followed = [&](const Seen& s) {
+            if (++polls % 50 == 0) MouseAt(ToScreen(start, to), 0);
+            return s.sizing && EqualRect(&s.own, &want);
+        };
         ok = MouseTo(ToScreen(start, to)) &&
              Until(app, followed, "the window does not follow the drag in the sizing loop") &&
              PictureRight(app, what, NULL, i == count - 1);  // held once, at the end

@@ -75,8 +75,7 @@ def start_once_more(argv, env, log):
                               errors="replace") as pe:
             said = False
             for line in pe.stdout:
-                sys.stdout.write(line)
-                sys.stdout.flush()
+                print(line, end="", flush=True)
                 said = True
         taken = [line for line in diagnose.errors(log.name, since)
                  if diagnose.LOADER_GAVE_UP in line]

@@ -1,7 +1,6 @@
 #!/bin/sh
-# host32's answer, or the one line it stops with, for each row's probe: an
-# executable script (x), one without an x bit (-x: EACCES, as on a noexec
-# mount), the real probe for no machine (enoexec), or a build/ that is a file.
+# host32's answer, or its one line, for each row's probe: a script (x), one without
+# an x bit (-x: EACCES, as on a noexec mount), an ELF for no machine, a build/ that is a file.
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
