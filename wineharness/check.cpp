@@ -206,10 +206,8 @@ Seen Look(HWND hwnd)
 POINT ToScreen(const Seen& s, POINT p)
 {
     const RECT& o = s.ownClient;
-    const POINT at = {
-        s.client.left + MulDiv(p.x - o.left, s.client.right - s.client.left, o.right - o.left),
-        s.client.top + MulDiv(p.y - o.top, s.client.bottom - s.client.top, o.bottom - o.top)};
-    return at;
+    return {s.client.left + MulDiv(p.x - o.left, s.client.right - s.client.left, o.right - o.left),
+            s.client.top + MulDiv(p.y - o.top, s.client.bottom - s.client.top, o.bottom - o.top)};
 }
 
 int Window(bool hitTests)
@@ -235,9 +233,8 @@ int Window(bool hitTests)
 // area that such a window gets, in this theme and at this DPI.
 HWND MakeLikeTheExe()
 {
-    return CreateWindowExA(kExStyle, "Static", "", kStyle, kPlace.left, kPlace.top,
-                           kPlace.right - kPlace.left, kPlace.bottom - kPlace.top, NULL, NULL, NULL,
-                           NULL);
+    return CreateWindowExA(kExStyle, "Static", "", kStyle, kPlace.left, kPlace.top, kPlace.right,
+                           kPlace.bottom, NULL, NULL, NULL, NULL);  // kPlace starts at 0, 0
 }
 
 // check shown: this child's first ShowWindow, of a main window like the
@@ -345,8 +342,7 @@ int ShownAs(int show)
     if (!Spawn(self, args, show, &pi)) return -1;
     WaitForSingleObject(pi.hProcess, Limit(20000));
     GetExitCodeProcess(pi.hProcess, &state);
-    TerminateProcess(pi.hProcess, 0);
-    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hProcess);  // one that hangs ends with our job
     if (state < SW_SHOWNORMAL || state > SW_SHOWMAXIMIZED) {
         return Fail("our own window, shown the same way, told nothing (status %lu)", state) - 1;
     }
@@ -563,11 +559,14 @@ bool Judge(const App& app, Shot* shot, char* failure, size_t size)
     Vertex t[6];
     Triangles(shot->w, shot->h, app.w0, app.h0, t);
     const int corner = MulDiv(kCorner, static_cast<int>(GetDpiForSystem()), 96);
+    // A stretched client area's outermost pixels blend with the frame beside them.
+    const int side = static_cast<int>(ceil(app.stretch)) - 1;
     int judged = 0;
     int wrong = 0;
     for (int y = 0; y < shot->h; ++y) {
         for (int x = 0; x < shot->w; ++x) {
             DWORD want;
+            if (x < side || y < side || x >= shot->w - side || y >= shot->h - side) continue;
             if ((x < corner || x >= shot->w - corner) && y >= shot->h - corner) continue;
             if (!ColourAt(x + 0.5, y + 0.5, t, kEdgeMargin * app.stretch, &want)) continue;
             ++judged;
