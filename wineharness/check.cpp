@@ -559,8 +559,8 @@ bool Judge(const App& app, Shot* shot, char* failure, size_t size)
     Vertex t[6];
     Triangles(shot->w, shot->h, app.w0, app.h0, t);
     const int corner = MulDiv(kCorner, static_cast<int>(GetDpiForSystem()), 96);
-    // A stretched client area's outermost pixels blend with the frame beside them.
-    const int side = static_cast<int>(ceil(app.stretch)) - 1;
+    // A stretched picture blurs by one of the exe's pixels: at its sides, into the frame.
+    const int side = app.stretch > 1 ? static_cast<int>(ceil(app.stretch)) : 0;
     int judged = 0;
     int wrong = 0;
     for (int y = 0; y < shot->h; ++y) {
