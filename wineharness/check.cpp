@@ -62,6 +62,7 @@ const double kEdgeMargin = 2;  // times the stretch: this near an edge is not ju
 const int kCorner = 8;
 const DWORD kHoldMs = 500;   // a picture that matched must still match this much later
 const DWORD kGoneMs = 1000;  // the window goes this soon after a close
+const char kEnd[] = "the picture at the end of the case";  // judged again as a case ends
 
 bool Fail(const char* format, ...)
 {
@@ -515,13 +516,15 @@ double Cross(const Vertex& o, const Vertex& a, double px, double py)
     return (a.x - o.x) * (py - o.y) - (a.y - o.y) * (px - o.x);
 }
 
-double SegmentDistance(double px, double py, const Vertex& a, const Vertex& b)
+double SegmentDistance2(double px, double py, const Vertex& a, const Vertex& b)
 {
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;
     double t = ((px - a.x) * dx + (py - a.y) * dy) / (dx * dx + dy * dy);
     t = t < 0 ? 0 : t > 1 ? 1 : t;
-    return hypot(px - a.x - t * dx, py - a.y - t * dy);
+    const double ex = px - a.x - t * dx;  // squared: no square root per pixel, where
+    const double ey = py - a.y - t * dy;  // the check program itself may run emulated
+    return ex * ex + ey * ey;
 }
 
 // The colour at (px, py), or false where it is within MARGIN of an edge.
@@ -532,8 +535,14 @@ bool ColourAt(double px, double py, const Vertex t[6], double margin, DWORD* col
         const Vertex& a = t[i];
         const Vertex& b = t[i + 1];
         const Vertex& c = t[i + 2];
-        if (SegmentDistance(px, py, a, b) < margin || SegmentDistance(px, py, b, c) < margin ||
-            SegmentDistance(px, py, c, a) < margin) {
+        // Past the margin around its corners' box a point is outside, clear of its edges.
+        if (px < fmin(fmin(a.x, b.x), c.x) - margin || px > fmax(fmax(a.x, b.x), c.x) + margin ||
+            py < fmin(fmin(a.y, b.y), c.y) - margin || py > fmax(fmax(a.y, b.y), c.y) + margin) {
+            continue;
+        }
+        const double m2 = margin * margin;
+        if (SegmentDistance2(px, py, a, b) < m2 || SegmentDistance2(px, py, b, c) < m2 ||
+            SegmentDistance2(px, py, c, a) < m2) {
             return false;
         }
         const double area = Cross(a, b, c.x, c.y);
@@ -771,12 +780,6 @@ bool WindowRight(const App& app, int shown)
     return true;
 }
 
-// The case ends with the picture still right.
-bool PictureStays(const App& app)
-{
-    return PictureRight(app, "the picture at the end of the case");
-}
-
 bool CheckWindow(const char* exe, int show, bool picture)
 {
     App app;
@@ -784,7 +787,7 @@ bool CheckWindow(const char* exe, int show, bool picture)
     if (shown < 0) return false;
     return Launch(exe, show, &app) && WindowRight(app, shown) &&
            (!picture || shown == SW_SHOWMINIMIZED ||
-            (PictureRight(app, "the first picture") && PictureStays(app)));
+            (PictureRight(app, "the first picture") && PictureRight(app, kEnd)));
 }
 
 bool AltF4(HWND hwnd)
@@ -877,21 +880,21 @@ bool CheckMaximise(const char* exe)
 {
     App app;
     return Launch(exe, -1, &app) && PictureRight(app, "the first picture") &&
-           MaximiseAndRestore(app) && WindowRight(app, SW_SHOWNORMAL) && PictureStays(app);
+           MaximiseAndRestore(app) && WindowRight(app, SW_SHOWNORMAL) && PictureRight(app, kEnd);
 }
 
 bool CheckMinimise(const char* exe)
 {
     App app;
     return Launch(exe, -1, &app) && MinimiseAndRestore(app) && WindowRight(app, SW_SHOWNORMAL) &&
-           PictureStays(app);
+           PictureRight(app, kEnd);
 }
 
 bool CheckDrag(const char* exe)
 {
     App app;
     const int steps[][2] = {{40, 20}, {150, 90}, {330, 260}, {100, 10}, {-60, -25}};
-    return Launch(exe, -1, &app) && Drag(app, steps, 5) && PictureStays(app);
+    return Launch(exe, -1, &app) && Drag(app, steps, 5) && PictureRight(app, kEnd);
 }
 
 // The close button or Alt+F4, sent while the exe runs with its window: the
@@ -958,8 +961,7 @@ DWORD WINAPI ShowReference(LPVOID param)
 // of this process made the same way, at the same scale, pixel for pixel.
 bool IconRight(HWND box, const char* text, const RECT& r)
 {
-    Shot want = {0, 0, NULL, NULL};
-    Shot shot = {0, 0, NULL, NULL};
+    Shot want = {0, 0, NULL, NULL}, shot = want;
     Reference ref = {box, text};
     HANDLE thread = CreateThread(NULL, 0, ShowReference, &ref, 0, NULL);
     HWND mine = NULL;
