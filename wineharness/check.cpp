@@ -299,13 +299,11 @@ bool Spawn(const char* exe, char* args, int show, PROCESS_INFORMATION* pi)
 {
     if (gJob == NULL) {
         gJob = CreateJobObjectA(NULL, NULL);
-        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit;
-        memset(&limit, 0, sizeof limit);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limit = {};
         limit.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
         SetInformationJobObject(gJob, JobObjectExtendedLimitInformation, &limit, sizeof limit);
     }
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof si);
+    STARTUPINFOA si = {};
     si.cb = sizeof si;
     if (show >= 0) {
         si.dwFlags = STARTF_USESHOWWINDOW;
@@ -335,8 +333,7 @@ bool Start(const char* exe, int show, App* app)
 // window like the exe's and says.
 int ShownAs(int show)
 {
-    char self[MAX_PATH];
-    char args[] = "check shown";
+    char self[MAX_PATH], args[] = "check shown";
     PROCESS_INFORMATION pi;
     DWORD state = 0;
     GetModuleFileNameA(NULL, self, MAX_PATH);
@@ -561,8 +558,9 @@ bool ColourAt(double px, double py, const Vertex t[6], double margin, DWORD* col
 }
 
 // Whether the client area shows the scene now, every pixel of it judged but
-// those near an edge or in a rounded corner; says why not into FAILURE.
-bool Judge(const App& app, Shot* shot, char* failure, size_t size)
+// those near an edge or in a rounded corner; says why not into FAILURE, with
+// the count of wrong pixels if ALL, else at the first (a cheap poll).
+bool Judge(const App& app, Shot* shot, char* failure, size_t size, bool all)
 {
     if (!Grab(Look(app.hwnd).client, shot)) return false;
     Vertex t[6];
@@ -570,8 +568,7 @@ bool Judge(const App& app, Shot* shot, char* failure, size_t size)
     const int corner = MulDiv(kCorner, static_cast<int>(GetDpiForSystem()), 96);
     // A stretched picture blurs by one of the exe's pixels: at its sides, into the frame.
     const int side = app.stretch > 1 ? static_cast<int>(ceil(app.stretch)) : 0;
-    int judged = 0;
-    int wrong = 0;
+    int judged = 0, wrong = 0;
     for (int y = 0; y < shot->h; ++y) {
         for (int x = 0; x < shot->w; ++x) {
             DWORD want;
@@ -584,6 +581,7 @@ bool Judge(const App& app, Shot* shot, char* failure, size_t size)
                 snprintf(failure, size,
                          "first wrong pixel at client (%d, %d): expected #%06lx, found #%06lx", x,
                          y, want, got);
+                if (!all) return false;
             }
         }
     }
@@ -606,11 +604,9 @@ bool PictureRight(const App& app, const char* what, const char* keep = NULL, boo
 {
     Shot shot = {0, 0, NULL, NULL};
     char failure[300] = "no picture could be read from the screen";
-    bool right = WaitFor([&] { return Judge(app, &shot, failure, sizeof failure); }, 10000);
-    if (right && hold && gHold) {
-        Sleep(kHoldMs);
-        right = Judge(app, &shot, failure, sizeof failure);
-    }
+    bool right = WaitFor([&] { return Judge(app, &shot, failure, sizeof failure, false); }, 10000);
+    if (right && hold && gHold) Sleep(kHoldMs);  // then judged again: it must stay right
+    if (!right || (hold && gHold)) right = Judge(app, &shot, failure, sizeof failure, true);
     char path[MAX_PATH];
     snprintf(path, sizeof path, keep != NULL ? "%s" : "%s-seen.bmp", keep != NULL ? keep : gCase);
     if ((keep != NULL || !right) && shot.bitmap != NULL) SaveBmp(shot, path);
@@ -965,13 +961,11 @@ bool IconRight(HWND box, const char* text, const RECT& r)
     Reference ref = {box, text};
     HANDLE thread = CreateThread(NULL, 0, ShowReference, &ref, 0, NULL);
     HWND mine = NULL;
-    RECT icon = {0, 0, 0, 0};
     const bool shown = WaitFor(
         [&] {
             mine = FindOwnWindow(GetCurrentProcessId(), "#32770");
             if (mine == NULL) return false;
-            icon = ReadBox(mine).icon;
-            if (!IsWindowVisible(mine) || !Grab(icon, &want)) return false;
+            if (!IsWindowVisible(mine) || !Grab(ReadBox(mine).icon, &want)) return false;
             for (int i = 1; i < want.w * want.h; ++i) {
                 if (want.bits[i] != want.bits[0]) return true;  // drawn
             }
@@ -1017,8 +1011,7 @@ bool IconRight(HWND box, const char* text, const RECT& r)
 bool CheckRefused(const char* exe, const char* fault, const char* cause, const char* text)
 {
     // A copy of the exe here, with the fault's glu32.dll beside it.
-    char copy[MAX_PATH];
-    char dll[MAX_PATH];
+    char copy[MAX_PATH], dll[MAX_PATH];
     GetFullPathNameA("gltriangles.exe", MAX_PATH, copy, NULL);
     GetFullPathNameA("glu32.dll", MAX_PATH, dll, NULL);
     if (!CopyFileA(exe, copy, FALSE) || !CopyFileA(fault, dll, FALSE)) {
