@@ -24,6 +24,7 @@ lock_holders() {  # " PID (COMMAND)" for each process holding build/wineprefix.l
 }
 # shellcheck disable=SC2317  # called from the trap
 interrupted_waiting() {
+    kill "${prefix_job:-}" 2>/dev/null  # before it is named as what holds the prefix
     if [ -e build/wineprefix.lock ] && ! flock -w "$LOCK_WAIT" build/wineprefix.lock true; then
         holders=$(lock_holders)
         interrupted "build/wineprefix.lock is still held after $LOCK_WAIT s, by${holders:- a process this system does not list}: end it (or close its window) before the next run"
@@ -40,6 +41,11 @@ to_root
 
 ./scripts/deps.sh test || exit 1
 host32
+# The Wine prefix is made meanwhile, as run.sh makes it while it builds: the
+# host presets need none, and the first Wine preset's e2e.prefix waits for it.
+exec_tree_python wineharness prefix &
+prefix_job=$!
+trap 'kill $prefix_job 2>/dev/null' EXIT
 
 # The counts as the runners wrote them: ctest's JUnit file and, for the
 # cases inside e2e.cases, pytest's. Prints "RESULT, COUNTS".
